@@ -1,0 +1,8 @@
+#include "app/mainwindow.h"
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+{
+}
+
+MainWindow::~MainWindow() = default;
