@@ -1,0 +1,185 @@
+// Platform layer for systems other than Windows: removable block devices stand
+// in for removable drives, user settings for the registry, a folder in the
+// home folder for "C:\orvane".
+#include "platform/platform.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QProcess>
+#include <QSettings>
+#include <QStorageInfo>
+
+#include <csignal>
+#include <sys/types.h>
+#include <unistd.h>
+
+Q_LOGGING_CATEGORY(lcPlatform, "update_hub.platform")
+
+namespace {
+
+QString withSlash(QString path)
+{
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    return path;
+}
+
+// Folders named by UPDATE_HUB_DRIVES ("a:b:c"); each counts as a removable drive.
+bool drivesFromEnvironment(QStringList *roots)
+{
+    if (!qEnvironmentVariableIsSet("UPDATE_HUB_DRIVES"))
+        return false;
+    const QStringList parts
+        = qEnvironmentVariable("UPDATE_HUB_DRIVES").split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    for (const QString &part : parts)
+        roots->append(withSlash(QDir::cleanPath(part)));
+    return true;
+}
+
+// The whole-disk name of a partition device, for /sys/block/<disk>/removable.
+QString diskOfDevice(const QString &device)
+{
+    const QString name = QFileInfo(device).fileName();
+    QDir block(QStringLiteral("/sys/block"));
+    const QStringList disks = block.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &disk : disks) {
+        if (name == disk || (name.startsWith(disk) && QFileInfo::exists(block.filePath(disk + QLatin1Char('/') + name))))
+            return disk;
+    }
+    return QString();
+}
+
+bool deviceIsRemovable(const QString &device)
+{
+    const QString disk = diskOfDevice(device);
+    if (disk.isEmpty())
+        return false;
+    QFile flag(QStringLiteral("/sys/block/") + disk + QStringLiteral("/removable"));
+    if (!flag.open(QIODevice::ReadOnly))
+        return false;
+    return flag.readAll().trimmed() == "1";
+}
+
+// Mount points of removable block devices, in mount-point order.
+QStringList removableMountPoints()
+{
+    QStringList roots;
+    QFile mounts(QStringLiteral("/proc/self/mounts"));
+    if (!mounts.open(QIODevice::ReadOnly))
+        return roots;
+    const QList<QByteArray> lines = mounts.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() < 2 || !fields.at(0).startsWith("/dev/"))
+            continue;
+        if (!deviceIsRemovable(QString::fromLocal8Bit(fields.at(0))))
+            continue;
+        // /proc/mounts escapes blanks and other characters as octal "\040".
+        QByteArray mountPoint = fields.at(1);
+        mountPoint.replace("\\040", " ").replace("\\011", "\t").replace("\\134", "\\");
+        roots.append(withSlash(QString::fromLocal8Bit(mountPoint)));
+    }
+    roots.sort();
+    roots.removeDuplicates();
+    return roots;
+}
+
+} // namespace
+
+namespace Platform {
+
+QStringList driveRoots()
+{
+    QStringList roots;
+    if (!drivesFromEnvironment(&roots))
+        roots = removableMountPoints();
+    return roots;
+}
+
+bool isRemovableDrive(const QString &root)
+{
+    QStringList roots;
+    if (drivesFromEnvironment(&roots))
+        return roots.contains(withSlash(QDir::cleanPath(root)));
+    return removableMountPoints().contains(withSlash(QDir::cleanPath(root)));
+}
+
+bool queryVolume(const QString &root)
+{
+    const QFileInfo info(root);
+    return info.isDir() && info.isReadable() && QDir(root).exists();
+}
+
+QString orvaneFolder()
+{
+    return withSlash(QDir::homePath()) + QStringLiteral("orvane/");
+}
+
+QSettings *openRegistryKey(const QString &key)
+{
+    return new QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Orvane"), key);
+}
+
+QString registryKeyPath(const QString &key)
+{
+    return QStringLiteral("HKEY_CURRENT_USER\\SOFTWARE\\Orvane\\") + key;
+}
+
+void killProcess(const QString &programName)
+{
+    QString name = programName;
+    QStringList names{name};
+    if (name.endsWith(QStringLiteral(".exe"), Qt::CaseInsensitive)) {
+        name.chop(4);
+        names << name;
+    }
+    // Walk /proc and end every process whose program name or first argument matches.
+    const pid_t self = getpid();
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool ok = false;
+        const pid_t pid = entry.toInt(&ok);
+        if (!ok || pid == self)
+            continue;
+        QFile cmdline(QStringLiteral("/proc/") + entry + QStringLiteral("/cmdline"));
+        QString program;
+        if (cmdline.open(QIODevice::ReadOnly))
+            program = QFileInfo(QString::fromLocal8Bit(cmdline.readAll().split('\0').value(0))).fileName();
+        QFile comm(QStringLiteral("/proc/") + entry + QStringLiteral("/comm"));
+        QString command;
+        if (comm.open(QIODevice::ReadOnly))
+            command = QString::fromLocal8Bit(comm.readAll().trimmed());
+        if (names.contains(program) || names.contains(command)) {
+            qCDebug(lcPlatform) << "kill" << pid << program;
+            ::kill(pid, SIGKILL);
+        }
+    }
+}
+
+bool startProgram(const QString &program, const QStringList &arguments)
+{
+    const QFileInfo info(program);
+    if (!info.exists())
+        return false;
+    const bool started = QProcess::startDetached(info.absoluteFilePath(), arguments, QDir::currentPath());
+    qCDebug(lcPlatform) << "start" << info.absoluteFilePath() << arguments << started;
+    return started;
+}
+
+bool windowsVistaOrLater()
+{
+    return true;
+}
+
+qint64 freeSpace(const QString &path)
+{
+    QStorageInfo storage(path);
+    if (!storage.isValid())
+        return -1;
+    return storage.bytesAvailable();
+}
+
+} // namespace Platform
