@@ -164,6 +164,11 @@ bool startProgram(const QString &program, const QStringList &arguments)
     const QFileInfo info(program);
     if (!info.exists())
         return false;
+    // A program that arrived by download carries no execute permission yet.
+    if (!info.isExecutable()) {
+        QFile::setPermissions(info.absoluteFilePath(),
+                              info.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser);
+    }
     const bool started = QProcess::startDetached(info.absoluteFilePath(), arguments, QDir::currentPath());
     qCDebug(lcPlatform) << "start" << info.absoluteFilePath() << arguments << started;
     return started;
