@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QToolButton>
 #include <QtTest>
 
@@ -63,8 +64,15 @@ private:
             dialog->reject();
         } else {
             dialog->selectFile(m_fileName);
+            // selectFile() leaves the name field alone while it has the focus, which
+            // it has whenever the application is active: type the name as a user would.
+            if (auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+                edit->setText(QFileInfo(m_fileName).fileName());
             // accept() is protected in QFileDialog; the QDialog slot dispatches to it.
             static_cast<QDialog *>(dialog)->accept();
+            // never leave a test hanging in a dialog that refused the answer
+            if (dialog->isVisible())
+                dialog->reject();
         }
         deleteLater();
     }
