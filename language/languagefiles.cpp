@@ -1,0 +1,255 @@
+#include "language/languagefiles.h"
+
+#include "settings/tinifiles.h"
+
+#include <QDate>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QStringDecoder>
+
+#include <cerrno>
+#include <iconv.h>
+#include <optional>
+
+Q_DECLARE_LOGGING_CATEGORY(lcLanguage)
+
+namespace LanguageFiles {
+
+namespace {
+
+const QString linguaWord = QStringLiteral("lingua");
+
+/// An iconv conversion descriptor that is always closed.
+class IconvHandle
+{
+public:
+    IconvHandle(const char *to, const char *from)
+        : handle(iconv_open(to, from))
+    {
+    }
+    ~IconvHandle()
+    {
+        if (isValid())
+            iconv_close(handle);
+    }
+    IconvHandle(const IconvHandle &) = delete;
+    IconvHandle &operator=(const IconvHandle &) = delete;
+
+    bool isValid() const { return handle != reinterpret_cast<iconv_t>(-1); }
+    iconv_t get() const { return handle; }
+
+private:
+    iconv_t handle;
+};
+
+/// A code page found by name: one Qt knows itself, or one of the C library.
+struct Codec
+{
+    std::optional<QStringConverter::Encoding> qtEncoding;
+    QByteArray iconvName;
+    bool isUtf8 = false;
+
+    QString decode(const QByteArray &bytes) const
+    {
+        if (qtEncoding) {
+            QStringDecoder decoder(*qtEncoding);
+            return decoder.decode(bytes);
+        }
+        return decodeWithIconv(bytes);
+    }
+
+    QString decodeWithIconv(const QByteArray &bytes) const
+    {
+        IconvHandle converter("UTF-8", iconvName.constData());
+        if (!converter.isValid())
+            return QString::fromLatin1(bytes);
+        QByteArray out;
+        QByteArray buffer(4 * bytes.size() + 16, Qt::Uninitialized);
+        char *in = const_cast<char *>(bytes.constData());
+        size_t inLeft = size_t(bytes.size());
+        while (inLeft > 0) {
+            char *outPtr = buffer.data();
+            size_t outLeft = size_t(buffer.size());
+            const size_t result = iconv(converter.get(), &in, &inLeft, &outPtr, &outLeft);
+            out.append(buffer.constData(), buffer.size() - qsizetype(outLeft));
+            if (result != size_t(-1))
+                break;
+            if (errno == E2BIG)
+                continue;
+            // A byte the code page does not define (or a cut sequence): mark it and go on.
+            out.append("\xEF\xBF\xBD");
+            ++in;
+            --inLeft;
+        }
+        return QString::fromUtf8(out);
+    }
+};
+
+std::optional<Codec> findCodec(const QString &name)
+{
+    if (name.isEmpty())
+        return std::nullopt;
+    const QByteArray latin = name.toLatin1();
+    Codec codec;
+    codec.qtEncoding = QStringConverter::encodingForName(latin.constData());
+    if (codec.qtEncoding) {
+        codec.isUtf8 = *codec.qtEncoding == QStringConverter::Utf8;
+        return codec;
+    }
+    if (IconvHandle("UTF-8", latin.constData()).isValid()) {
+        codec.iconvName = latin;
+        return codec;
+    }
+    return std::nullopt;
+}
+
+bool fitsLatin1(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() > 0xFF)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int countLanguages(TIniFiles &languageIni)
+{
+    QStringList sections;
+    languageIni.sectionNames(sections);
+    int count = 0;
+    for (const QString &section : sections) {
+        if (section.contains(linguaWord, Qt::CaseInsensitive))
+            ++count;
+    }
+    return count;
+}
+
+QString decodeDisplayName(const QString &storedLatin1, const QString &codecName)
+{
+    const QByteArray bytes = storedLatin1.toLatin1();
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    const QString decoded = utf8.decode(bytes);
+    const bool validUtf8 = !utf8.hasError();
+
+    const std::optional<Codec> codec = findCodec(codecName);
+    if (!codec) {
+        // Replacement characters would destroy bytes that are not UTF-8; Latin-1 keeps them.
+        return validUtf8 ? decoded : QString::fromLatin1(bytes);
+    }
+    if (codec->isUtf8)
+        return decoded;
+    // Bytes stored in the code page itself (not UTF-8) are decoded as they are.
+    if (!validUtf8)
+        return codec->decode(bytes);
+    // Characters beyond Latin-1 cannot be turned back into 8-bit bytes; the text
+    // was plainly stored as UTF-8, so its decoding stands.
+    if (!fitsLatin1(decoded))
+        return decoded;
+    return codec->decode(decoded.toLatin1());
+}
+
+QString readDisplayName(TIniFiles &ini, const QString &section, const QString &descriptionKey,
+                        const QString &codecKey, const QString &defaultDescription)
+{
+    const QString codecName = ini.readString(section, codecKey, QStringLiteral("ISO8859-1"));
+    const QString stored = ini.readString(section, descriptionKey, defaultDescription);
+    return decodeDisplayName(stored, codecName);
+}
+
+QString currentLanguageId(TIniFiles &ini, int defaultCurrent)
+{
+    const QString current = ini.readString(QStringLiteral("selected"), QStringLiteral("currentlanguage"),
+                                           QString::number(defaultCurrent));
+    return ini.readString(linguaWord + current, QStringLiteral("idlingua"), QStringLiteral("ita"));
+}
+
+QString reserveLanguageId(TIniFiles &ini)
+{
+    const int count = countLanguages(ini);
+    QString reserve;
+    for (int k = 1; k <= count; ++k) {
+        const QString section = linguaWord + QString::number(k);
+        if (ini.readInt(section, QStringLiteral("reserve"), 10, 0) == 1)
+            reserve = ini.readString(section, QStringLiteral("idlingua"), QStringLiteral("ita"));
+    }
+    return reserve;
+}
+
+double versionNumber(const QString &text)
+{
+    bool ok = false;
+    const double number = text.toDouble(&ok);
+    return ok ? number : 0.0;
+}
+
+namespace {
+
+void copyValue(TIniFiles &work, TIniFiles &target, const QString &section, const QString &key,
+               const QString &defaultValue = QString())
+{
+    target.writeString(section, key, work.readString(section, key, defaultValue));
+}
+
+void copyWhenSet(TIniFiles &work, TIniFiles &target, const QString &section, const QString &key)
+{
+    const QString value = work.readString(section, key);
+    if (!value.isEmpty())
+        target.writeString(section, key, value);
+}
+
+void recordInto(const QString &targetPath, TIniFiles &work, const QStringList &productIds,
+                const QStringList &databaseFolders, bool pcSide)
+{
+    const QString selected = work.readString(linguaWord, QStringLiteral("sel"));
+    const QString reserve = work.readString(linguaWord, QStringLiteral("def"));
+    const QString english = QStringLiteral("ing");
+    const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+
+    TIniFiles target(targetPath, false);
+    for (const QString &product : productIds) {
+        for (const QString &family : { QStringLiteral("ad"), QStringLiteral("mit") }) {
+            const QString section = family + product;
+            copyValue(work, target, section, selected);
+            copyValue(work, target, section, reserve);
+            if (pcSide)
+                copyWhenSet(work, target, section, english);
+        }
+        const QString release = QStringLiteral("release");
+        const double oldRelease = versionNumber(target.readString(release, product));
+        const QString newRelease = work.readString(release, product);
+        target.writeString(release, product, newRelease);
+        if (oldRelease < versionNumber(newRelease))
+            target.writeString(QStringLiteral("datapack"), product, today);
+    }
+    if (pcSide) {
+        const QString rmd = QStringLiteral("rmd");
+        copyValue(work, target, rmd, selected);
+        copyValue(work, target, rmd, reserve);
+        copyWhenSet(work, target, rmd, english);
+    }
+    for (const QString &folder : databaseFolders)
+        copyValue(work, target, folder, QStringLiteral("version"), QStringLiteral("0.00"));
+}
+
+} // namespace
+
+void recordInstalledVersions(const QString &workSyslangPath, const QStringList &productIds,
+                             const QStringList &databaseFolders, bool updatePc, bool updateCard,
+                             const QString &cardRoot)
+{
+    // Without the work file every copy would write an empty value over the installed versions.
+    if (!QFileInfo(workSyslangPath).isFile()) {
+        qCWarning(lcLanguage) << "no work language file" << workSyslangPath
+                              << "- installed versions not recorded";
+        return;
+    }
+    TIniFiles work(workSyslangPath, false);
+    if (updatePc)
+        recordInto(QStringLiteral("./syslang.ini"), work, productIds, databaseFolders, true);
+    if (updateCard)
+        recordInto(cardRoot + QStringLiteral("varno/syslang.ini"), work, productIds, databaseFolders, false);
+}
+
+} // namespace LanguageFiles

@@ -1,0 +1,184 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en_GB" sourcelanguage="it_IT">
+<!-- Contexts of the forms (MainWindow, TMessagebox, TProgressBox, TLinguaBox) go beside this one. -->
+<context>
+    <name>TTranslator</name>
+    <message>
+        <source>Attenzione</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>Attenzione, impossibile scaricare gli ultimi aggiornamenti.</source>
+        <translation>Warning, the latest updates cannot be downloaded.</translation>
+    </message>
+    <message>
+        <source>Controllare la connessione ad Internet.</source>
+        <translation>Check the Internet connection.</translation>
+    </message>
+    <message>
+        <source>Il server è in manutenzione per nuovi aggiornamenti.</source>
+        <translation>The server is under maintenance for new updates.</translation>
+    </message>
+    <message>
+        <source>Riprovare tra qualche ora.</source>
+        <translation>Try again in a few hours.</translation>
+    </message>
+    <message>
+        <source>Nessun lettore SD Card trovato.</source>
+        <translation>No SD card reader found.</translation>
+    </message>
+    <message>
+        <source>Verificare che il dispositivo sia correttamente collegato al PC e ripetere l'operazione.</source>
+        <translation>Check that the device is correctly connected to the PC and try again.</translation>
+    </message>
+    <message>
+        <source>SD Card protetta da scrittura.</source>
+        <translation>The SD card is write-protected.</translation>
+    </message>
+    <message>
+        <source>Spazio su memory card insufficiente per contenere l'aggiornamento.</source>
+        <translation>Not enough space on the memory card for the update.</translation>
+    </message>
+    <message>
+        <source>Inserire la memory card nello strumento ed accenderlo; sarà avviata la procedura di cancellazione delle lingue inutilizzate.</source>
+        <translation>Insert the memory card into the instrument and switch it on; the removal of unused languages will start.</translation>
+    </message>
+    <message>
+        <source>Al termine ripetere l'aggiornamento.</source>
+        <translation>When it has finished, repeat the update.</translation>
+    </message>
+    <message>
+        <source>E' presente un aggiornamento del software.</source>
+        <translation>A software update is available.</translation>
+    </message>
+    <message>
+        <source>Premere ok per continuare.</source>
+        <translation>Press Ok to continue.</translation>
+    </message>
+    <message>
+        <source>Password non valida</source>
+        <translation>Invalid password</translation>
+    </message>
+    <message>
+        <source>Attendere prego...</source>
+        <translation>Please wait...</translation>
+    </message>
+    <message>
+        <source>Software Update</source>
+        <translation>Software Update</translation>
+    </message>
+    <message>
+        <source>download aggiornamenti in corso...</source>
+        <translation>downloading updates...</translation>
+    </message>
+    <message>
+        <source> estrazione archivio aggiornamenti in corso... </source>
+        <translation> extracting update archive... </translation>
+    </message>
+    <message>
+        <source>Tempo rimanente:</source>
+        <translation>Time left:</translation>
+    </message>
+    <message>
+        <source>Velocità:</source>
+        <translation>Speed:</translation>
+    </message>
+    <message>
+        <source>Attivare la connessione internet.</source>
+        <translation>Turn on the Internet connection.</translation>
+    </message>
+    <message>
+        <source>Inserire la password rilasciata.</source>
+        <translation>Enter the password you were given.</translation>
+    </message>
+    <message>
+        <source>Se non avete una password, contattare l'ufficio commerciale.</source>
+        <translation>If you do not have a password, contact the sales office.</translation>
+    </message>
+    <message>
+        <source>Descrizione</source>
+        <translation>Description</translation>
+    </message>
+    <message>
+        <source>Valore</source>
+        <translation>Value</translation>
+    </message>
+    <message>
+        <source>Ragione Sociale</source>
+        <translation>Company name</translation>
+    </message>
+    <message>
+        <source>Sms</source>
+        <translation>SMS</translation>
+    </message>
+    <message>
+        <source>E-Mail</source>
+        <translation>E-mail</translation>
+    </message>
+    <message>
+        <source>Login Orvane</source>
+        <translation>Orvane login</translation>
+    </message>
+    <message>
+        <source>Selezione lingua</source>
+        <translation>Language selection</translation>
+    </message>
+    <message>
+        <source>Lingua di visualizzazione</source>
+        <translation>Display language</translation>
+    </message>
+    <message>
+        <source>Lingua di default</source>
+        <translation>Default language</translation>
+    </message>
+    <message>
+        <source>Autodiagnosi</source>
+        <translation>Self-diagnosis</translation>
+    </message>
+    <message>
+        <source>INFORMAZIONI TECNICHE</source>
+        <translation>TECHNICAL INFORMATION</translation>
+    </message>
+    <message>
+        <source>Aggiornamenti disponibili</source>
+        <translation>Available updates</translation>
+    </message>
+    <message>
+        <source>Aggiornamenti effettuati</source>
+        <translation>Updates installed</translation>
+    </message>
+    <message>
+        <source>Diagnosi Autoveicoli</source>
+        <translation>Car diagnosis</translation>
+    </message>
+    <message>
+        <source>Diagnosi Motoveicoli</source>
+        <translation>Motorbike diagnosis</translation>
+    </message>
+    <message>
+        <source>Diagnosi Autocarri</source>
+        <translation>Truck diagnosis</translation>
+    </message>
+    <message>
+        <source>Questa lista contiene le comunicazioni del service.</source>
+        <translation>This list holds the messages from the service.</translation>
+    </message>
+    <message>
+        <source>Fare doppio click sulla comunicazione per visualizzarla.</source>
+        <translation>Double-click a message to open it.</translation>
+    </message>
+    <message>
+        <source>Data</source>
+        <translation>Date</translation>
+    </message>
+    <message>
+        <source>Oggetto</source>
+        <translation>Subject</translation>
+    </message>
+    <message>
+        <source>Open File</source>
+        <translation>Open File</translation>
+    </message>
+</context>
+</TS>
