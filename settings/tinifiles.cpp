@@ -22,6 +22,13 @@ QByteArray singleLine(const QString &text)
     return bytes;
 }
 
+// The text as the file can hold it; kept in memory in this form too, so a later
+// read in this process sees what a fresh read of the file would.
+QString storable(const QString &text)
+{
+    return QString::fromLatin1(singleLine(text));
+}
+
 QByteArray valueBytes(const QVariant &value)
 {
     // Byte arrays are already the file's bytes; QVariant would decode them as UTF-8.
@@ -121,7 +128,7 @@ QString TIniFiles::storedKey(const QString &section, const QString &key) const
 {
     const QString group = section.toLower();
     const QString name = plainKeys ? key : (group + QLatin1Char('_') + key).toLower();
-    return group + QLatin1Char('/') + name;
+    return storable(group + QLatin1Char('/') + name);
 }
 
 QString TIniFiles::resolvedKey(const QString &fullKey) const
@@ -168,7 +175,7 @@ QString TIniFiles::readUtf8String(const QString &section, const QString &key, co
 
 void TIniFiles::writeString(const QString &section, const QString &key, const QString &value)
 {
-    setValue(resolvedKey(storedKey(section, key)), value);
+    setValue(resolvedKey(storedKey(section, key)), storable(value));
 }
 
 void TIniFiles::writeInt(const QString &section, const QString &key, int value)
@@ -180,7 +187,7 @@ void TIniFiles::writeUtf8String(const QString &section, const QString &key, cons
 {
     // Held as Latin-1 characters of the UTF-8 bytes: the writer emits exactly those bytes,
     // and a later read in this object sees the same text as a fresh read of the file.
-    setValue(resolvedKey(storedKey(section, key)), QString::fromLatin1(value.toUtf8()));
+    setValue(resolvedKey(storedKey(section, key)), storable(QString::fromLatin1(value.toUtf8())));
 }
 
 int TIniFiles::sectionNames(QStringList &list)
