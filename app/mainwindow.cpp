@@ -1,8 +1,321 @@
 #include "app/mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "app/fileinventory.h"
+#include "app/uitext.h"
+#include "language/ttranslator.h"
+#include "platform/platform.h"
+#include "settings/tinifiles.h"
+#include "ui/dialogstyle.h"
+#include "ui/tlinguabox.h"
+#include "ui/tmessagebox.h"
+#include "ui/tprogressbox.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QIcon>
+#include <QLoggingCategory>
+#include <QPixmap>
+#include <QSettings>
+#include <QtConcurrent>
+
+Q_LOGGING_CATEGORY(lcApp, "update_hub.app")
+
+namespace {
+
+// Flat scroll bars in the colours of the window.
+const char *const scrollBarStyle = R"(
+QScrollBar:vertical { border: none; background: rgb(204, 204, 204); width: 15px; margin: 12px 0px 12px 0px; padding: 1px 0px 1px 0px; }
+QScrollBar::handle:vertical { background: rgb(113, 113, 113); border-radius: 5px; min-height: 20px; }
+QScrollBar::sub-line:vertical { border: none; background: rgb(204, 204, 204); height: 15px; border-top-left-radius: 5px; border-top-right-radius: 5px; subcontrol-position: top; subcontrol-origin: margin; }
+QScrollBar::add-line:vertical { border: none; background: rgb(204, 204, 204); height: 15px; border-bottom-left-radius: 5px; border-bottom-right-radius: 5px; subcontrol-position: bottom; subcontrol-origin: margin; }
+QScrollBar::up-arrow:vertical { image: url(:/images/img/arrow_menu_scrollbar_up.png); }
+QScrollBar::down-arrow:vertical { image: url(:/images/img/arrow_menu_scrollbar_down.png); }
+QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }
+QScrollBar:horizontal { border: none; background: rgb(204, 204, 204); height: 15px; margin: 0px 12px 0px 12px; padding: 0px 1px 0px 1px; }
+QScrollBar::handle:horizontal { background: rgb(113, 113, 113); border-radius: 5px; min-width: 20px; }
+QScrollBar::sub-line:horizontal { border: none; background: rgb(204, 204, 204); width: 15px; border-top-left-radius: 5px; border-bottom-left-radius: 5px; subcontrol-position: left; subcontrol-origin: margin; }
+QScrollBar::add-line:horizontal { border: none; background: rgb(204, 204, 204); width: 15px; border-top-right-radius: 5px; border-bottom-right-radius: 5px; subcontrol-position: right; subcontrol-origin: margin; }
+QScrollBar::left-arrow:horizontal { image: url(:/images/img/arrow_menu_scrollbar_left.png); }
+QScrollBar::right-arrow:horizontal { image: url(:/images/img/arrow_menu_scrollbar_right.png); }
+QScrollBar::add-page:horizontal, QScrollBar::sub-page:horizontal { background: none; }
+)";
+
+const char *const currentStepStyle = "QLabel { color: white; }";
+const char *const otherStepStyle = "QLabel { color: rgba(155, 155, 155, 255); }";
+
+} // namespace
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
 {
+    initUiResources();
+    ui->setupUi(this);
+
+    // Each call replaces the flags of the one before: the window ends up frameless.
+    setWindowFlags(Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::CustomizeWindowHint);
+    setWindowFlags(Qt::FramelessWindowHint);
+
+    ui->labelVersion->setText(QStringLiteral("Ver.") + updaterVersion());
+    setWindowIcon(QIcon(QStringLiteral(":/images/img/icon_aster.png")));
+    setWindowIconText(QStringLiteral("Update Aster"));
+    setWindowTitle(QStringLiteral("Update Aster"));
+    ui->labelCenter->setPixmap(QPixmap(QStringLiteral(":/images/img/footer_aster.png")));
+    ui->labelLogoRight->setStyleSheet(
+        QStringLiteral("QLabel { image: url(:/images/img/bkg_logo_right_aster.png); }"));
+    ui->frameVisualizzaInfo->hide();
+
+    progressBox = new TProgressBox(this);
+
+    // Translation of the run-time texts.
+    if (QFile::exists(QStringLiteral("language.ini"))) {
+        TIniFiles languageIni(QStringLiteral("language.ini"), false);
+        const QString current = languageIni.readString(QStringLiteral("selected"),
+                                                       QStringLiteral("currentlanguage"), QStringLiteral("1"));
+        const QString section = QStringLiteral("lingua") + current;
+        const QString file = languageIni.readString(section, QStringLiteral("file"), QString());
+        selectedLanguageId = languageIni.readString(section, QStringLiteral("idlingua"), QString());
+        TTranslator::instance()->loadTranslation(QStringLiteral("./") + file);
+    }
+
+    // Account code and instrument serial number.
+    if (QFile::exists(QStringLiteral("password.ini"))) {
+        QSettings account(QStringLiteral("./password.ini"), QSettings::IniFormat);
+        ui->lineEditPassword->setText(account.value(QStringLiteral("impostazioni/password")).toString());
+        ui->lineEditPassword->setCursorPosition(0);
+        serialNumber = account.value(QStringLiteral("impostazioni/serialnumber")).toString();
+    }
+
+    // What this installation may update.
+    {
+        QSettings customization(QStringLiteral("./customize_update.ini"), QSettings::IniFormat);
+        updatePc = customization.value(QStringLiteral("personalizzazioni/update_pc"), 0).toInt();
+        updatePalm = customization.value(QStringLiteral("personalizzazioni/update_palm"), 0).toInt();
+    }
+    updateScope = scopeFor(updatePc, updatePalm);
+    qCDebug(lcApp) << "update_pc" << updatePc << "update_palm" << updatePalm << "scope" << updateScope;
+    if (updateScope == 3) {
+        showConnectionMessage();
+        return;
+    }
+
+    if (updatePalm == 1) {
+        cardRoot = findCardRoot();
+        if (cardRoot.isEmpty()) {
+            showMessage(text("Attenzione"), text("Nessun lettore SD Card trovato.") + QLatin1Char('|') + text("Verificare che il dispositivo sia correttamente collegato al PC e ripetere l'operazione."),
+                        QStringLiteral("Ok"), QStringLiteral(" "));
+            return;
+        }
+    }
+
+    setStyleSheet(QString::fromLatin1(scrollBarStyle));
+    startInventory();
+    windowsVistaOrLater = Platform::windowsVistaOrLater();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    inventoryStop = true;
+    inventoryFuture.waitForFinished();
+    delete progressBox;
+    delete ui;
+}
+
+int MainWindow::scopeFor(int pc, int palm)
+{
+    if (pc == 1)
+        return palm == 1 ? 2 : 0;
+    return palm == 1 ? 1 : 3;
+}
+
+void MainWindow::setStep(int step)
+{
+    QLabel *const labels[] = {ui->lblStep1, ui->lblStep2, ui->lblStep3, ui->lblStep4};
+    if (step >= 0 && step <= 3) {
+        for (int i = 0; i < 4; ++i)
+            labels[i]->setStyleSheet(QString::fromLatin1(i == step ? currentStepStyle : otherStepStyle));
+    }
+    ui->stackedWidgetAgg->setCurrentIndex(step);
+}
+
+int MainWindow::showMessage(const QString &title, const QString &messages, const QString &buttons,
+                            const QString &separator)
+{
+    const QStringList parts = messages.split(QLatin1Char('|'));
+    const int buttonMode = int(buttons.split(QLatin1Char('|')).size());
+    QStringList translated;
+    translated.reserve(parts.size());
+    for (const QString &part : parts)
+        translated << TTranslator::instance()->translate(part);
+
+    TMessagebox box(this, buttonMode);
+    box.setTitle(TTranslator::instance()->translate(title));
+    box.setMessage(translated.join(separator), Qt::NoTextInteraction);
+    return box.exec();
+}
+
+void MainWindow::showConnectionMessage()
+{
+    showMessage(text("Attenzione"),
+                text("Attenzione, impossibile scaricare gli ultimi aggiornamenti.") + QLatin1Char('|') + text("Controllare la connessione ad Internet."),
+                QStringLiteral("Ok"), QStringLiteral(" "));
+}
+
+void MainWindow::setPromptTexts()
+{
+    ui->lblInfo1->setText(tx("Attivare la connessione internet.") + QLatin1Char(' ') + tx("Inserire la password rilasciata."));
+    ui->lblInfo2->setText(tx("Se non avete una password, contattare l'ufficio commerciale."));
+}
+
+void MainWindow::endManualMode()
+{
+    if (ui->tbAggiornamentoManuale->isChecked()) {
+        manualUpdate = false;
+        ui->tbAggiornamentoManuale->setChecked(false);
+    }
+}
+
+void MainWindow::enableAccountControls(bool enabled)
+{
+    ui->tbOkPw->setEnabled(enabled);
+    ui->tbCancelPw->setEnabled(enabled);
+    ui->lineEditPassword->setEnabled(enabled);
+}
+
+void MainWindow::on_tbAggiornamentoManuale_clicked(bool checked)
+{
+    manualUpdate = checked;
+    if (!checked) {
+        ui->stackedWidget->setCurrentIndex(0);
+        ui->frameVisualizzaInfo->hide();
+        return;
+    }
+    setPromptTexts();
+    ui->stackedWidget->setCurrentIndex(1);
+    setStep(0);
+    ui->frameVisualizzaInfo->hide();
+    enableAccountControls(true);
+}
+
+void MainWindow::on_tbOkPw_clicked()
+{
+    enableAccountControls(false);
+    if (prepareRun()) {
+        ui->frameVisualizzaInfo->show();
+    } else {
+        ui->frameVisualizzaInfo->hide();
+        enableAccountControls(true);
+    }
+}
+
+void MainWindow::on_tbCancelPw_clicked()
+{
+    endManualMode();
+    ui->stackedWidget->setCurrentIndex(0);
+    ui->frameVisualizzaInfo->hide();
+}
+
+void MainWindow::on_tbSelezionaLingua_clicked()
+{
+    ui->stackedWidget->setCurrentIndex(0);
+    endManualMode();
+    {
+        TLinguaBox box(this);
+        box.exec();
+    }
+    ui->frameVisualizzaInfo->hide();
+    enableAccountControls(true);
+}
+
+void MainWindow::on_tbCancelInfo_clicked()
+{
+    ui->frameVisualizzaInfo->hide();
+    enableAccountControls(true);
+}
+
+void MainWindow::on_tbCancelSelezionaLingua_clicked()
+{
+    setStep(0);
+}
+
+void MainWindow::on_tbCancelAggiornamentiDisponibili_clicked()
+{
+    if (manualUpdate) {
+        ui->stackedWidget->setCurrentIndex(1);
+        setStep(0);
+    } else {
+        setStep(1);
+    }
+}
+
+void MainWindow::on_tbOkAggiornamentiEffettuati_clicked()
+{
+    ui->stackedWidget->setCurrentIndex(0);
+    ui->frameVisualizzaInfo->hide();
+    enableAccountControls(true);
+    endManualMode();
+}
+
+void MainWindow::on_tbMinimize_clicked()
+{
+    showMinimized();
+}
+
+void MainWindow::on_tbClose_clicked()
+{
+    // The PC diagnosis program is started when the updater closes.
+    if (QFileInfo::exists(QStringLiteral("main.exe")))
+        Platform::startProgram(QStringLiteral("main.exe"));
+    close();
+}
+
+bool MainWindow::prepareRun()
+{
+    QDir work(QStringLiteral("./work"));
+    if (!work.exists()) {
+        QDir().mkpath(QStringLiteral("./work"));
+    } else {
+        // Every entry that can be removed as a file goes; sub-folders stay.
+        const QStringList entries = work.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+        for (const QString &entry : entries) {
+            if (!QFileInfo(work.filePath(entry)).isDir())
+                work.remove(entry);
+        }
+    }
+    QDir().mkpath(QStringLiteral("./plugins"));
+    QDir().mkpath(QStringLiteral("./plugins/log"));
+
+    const QString diagnosis = tx("Autodiagnosi").toUpper() + QLatin1Char(':');
+    const QString technical = tx("INFORMAZIONI TECNICHE").toUpper() + QLatin1Char(':');
+    ui->lblRelDiag1->setText(diagnosis);
+    ui->lblRelDiag2->setText(diagnosis);
+    ui->lblRelDiag3->setText(diagnosis);
+    ui->lblRelInfo1->setText(technical);
+    ui->lblRelInfo2->setText(technical);
+    ui->lblRelInfo3->setText(technical);
+    ui->lblAggDisponibiliTitle->setText(text("Aggiornamenti disponibili"));
+    ui->lblAggEffettuatiTitle->setText(text("Aggiornamenti effettuati"));
+    ui->lblInformativaService->setText(tx("Questa lista contiene le comunicazioni del service.") + QLatin1Char(' ') + tx("Fare doppio click sulla comunicazione per visualizzarla."));
+
+    // The manual package and the customer data need the archive and service
+    // layers, which this build does not have yet: the run cannot go on.
+    if (!manualUpdate)
+        showConnectionMessage();
+    return false;
+}
+
+void MainWindow::emitValue(qint64 done, qint64 total, const QString &timeDownload, const QString &speedDownload,
+                           qint64 baseTotalValue)
+{
+    progressBox->updateProgress(done, total, timeDownload, speedDownload, baseTotalValue, totalDownloadSize);
+}
+
+void MainWindow::progress(uint done, uint total)
+{
+    progressBox->updateProgress(done, total, QString(), QString(), extractFileIndex, extractFileCount);
+    QCoreApplication::processEvents();
+}

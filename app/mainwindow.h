@@ -1,11 +1,137 @@
 #pragma once
 
+#include <QByteArray>
+#include <QFuture>
+#include <QList>
 #include <QMainWindow>
+#include <QString>
+#include <QStringList>
 
+#include <atomic>
+
+namespace Ui {
+class MainWindow;
+}
+
+class TProgressBox;
+class TMessagebox;
+struct InventoryInput;
+
+/// The updater's one window: start-up, the page and step machine and every
+/// step of an update run.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
+
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    /// Step indicator: marks lblStep1..4 and shows that page of stackedWidgetAgg.
+    void setStep(int step);
+    /// The work behind tbOkPw; true keeps the account-code controls disabled.
+    bool prepareRun();
+
+    /// Shows a TMessagebox: message parts and buttons are separated by "|";
+    /// title and every message part are translated. Returns the dialog result.
+    int showMessage(const QString &title, const QString &messages, const QString &buttons,
+                    const QString &separator);
+
+    /// Root of the first removable drive that carries the instrument's card
+    /// (ends with "/"), or an empty text.
+    static QString findCardRoot();
+    /// The card write test; shows its message and returns false on failure.
+    bool testCardWritable();
+
+    /// The background file inventory and its check after an installation.
+    void buildFileInventory();
+    bool checkFileInventory();
+
+    /// The updater's own version, "3.65".
+    static QString updaterVersion();
+    /// The four characters after "EXEC_VERSION=" in a program file, or empty.
+    static QString embeddedVersion(const QString &filePath);
+    /// Ends every process of that program by force.
+    static void killProcess(const QString &programName);
+
+
+    // Read access for tests and for the run's later steps.
+    int scope() const { return updateScope; }
+    QString card() const { return cardRoot; }
+    QString languageId() const { return selectedLanguageId; }
+    QString serial() const { return serialNumber; }
+    bool inventoryStarted() const { return inventoryRunning; }
+    QList<QByteArray> inventory() const { return fileInventory; }
+    QStringList missing() const { return missingFiles; }
+    QStringList redirection() const { return redirectionFields; }
+    QString softwareFolderName() const { return softwareFolder; }
+    QStringList databaseFolderNames() const { return databaseFolders; }
+    TProgressBox *progressWindow() const { return progressBox; }
+
+    /// The scope table: 0 PC only, 1 card only, 2 both, 3 refused.
+    static int scopeFor(int pc, int palm);
+
+
+public slots:
+    void emitValue(qint64 done, qint64 total, const QString &timeDownload, const QString &speedDownload,
+                   qint64 baseTotalValue);
+    void progress(uint done, uint total);
+
+private slots:
+    void on_tbAggiornamentoManuale_clicked(bool checked);
+    void on_tbOkPw_clicked();
+    void on_tbCancelPw_clicked();
+    void on_tbSelezionaLingua_clicked();
+    void on_tbCancelInfo_clicked();
+    void on_tbCancelSelezionaLingua_clicked();
+    void on_tbCancelAggiornamentiDisponibili_clicked();
+    void on_tbOkAggiornamentiEffettuati_clicked();
+    void on_tbMinimize_clicked();
+    void on_tbClose_clicked();
+
+    // --- customer information, language page and dialog, support buttons
+    // --- update plan
+    // --- installation
+    // --- service communications
+    // --- manual update
+
+private:
+    void startInventory();
+    InventoryInput inventoryInput() const;
+    void showConnectionMessage();
+    void setPromptTexts();
+    void endManualMode();
+    void enableAccountControls(bool enabled);
+
+    // --- private helpers of the later steps
+
+    Ui::MainWindow *ui = nullptr;
+    TProgressBox *progressBox = nullptr;
+
+    int updatePc = 0;
+    int updatePalm = 0;
+    int updateScope = 3;
+    QString cardRoot;
+    QString serialNumber;
+    QString selectedLanguageId;
+    bool manualUpdate = false;
+    bool windowsVistaOrLater = false;
+
+    QList<QByteArray> fileInventory;
+    QFuture<void> inventoryFuture;
+    std::atomic<bool> inventoryStop{false};
+    bool inventoryRunning = false;
+    QStringList missingFiles;
+    bool filesIntact = true;
+    int extractFileCount = 0;
+    int extractFileIndex = 0;
+
+    // Filled by the service redirection and the update plan.
+    QStringList redirectionFields;
+    QString softwareFolder;
+    QStringList databaseFolders;
+    QStringList productIds;
+    QStringList downloadList;
+    qint64 totalDownloadSize = 0;
+    QString reserveLanguageId;
 };

@@ -1,0 +1,91 @@
+// The instrument's card: search among the removable drives, write test, and
+// the background inventory of the files an installation must not lose.
+#include "app/mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "app/fileinventory.h"
+#include "app/uitext.h"
+#include "platform/platform.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QtConcurrent>
+
+Q_DECLARE_LOGGING_CATEGORY(lcApp)
+
+QString MainWindow::findCardRoot()
+{
+    const QStringList roots = Platform::driveRoots();
+    QStringList removable;
+    for (const QString &root : roots) {
+        if (Platform::isRemovableDrive(root))
+            removable << root;
+    }
+
+    QString found;
+    for (const QString &root : std::as_const(removable)) {
+        // A reader without a medium fails its volume query; it gets ten tries.
+        bool readable = false;
+        for (int attempt = 0; attempt < 10 && !readable; ++attempt)
+            readable = Platform::queryVolume(root);
+        if (!readable)
+            continue;
+        // Another removable drive (a memory stick, say) may come first: keep
+        // looking until a drive carries the card's signature.
+        if (QFile::exists(root + QStringLiteral("varno/main")) && QDir(root + QStringLiteral("qte")).exists()) {
+            found = root;
+            break;
+        }
+    }
+    qCDebug(lcApp) << "card root:" << found;
+    return found;
+}
+
+bool MainWindow::testCardWritable()
+{
+    QFile probe(cardRoot + QStringLiteral("test.write"));
+    const bool opened = probe.open(QIODevice::ReadWrite);
+    if (!opened || !probe.isWritable()) {
+        showMessage(text("Attenzione"), text("SD Card protetta da scrittura."), QStringLiteral("Ok"),
+                    QStringLiteral(" "));
+        return false;
+    }
+    probe.remove();
+    probe.close();
+    return true;
+}
+
+InventoryInput MainWindow::inventoryInput() const
+{
+    InventoryInput input;
+    input.walkPc = updatePc == 1;
+    input.walkCard = updatePalm == 1;
+    input.pcRoot = QStringLiteral(".");
+    input.cardRoot = cardRoot;
+    input.languageId = selectedLanguageId;
+    return input;
+}
+
+void MainWindow::startInventory()
+{
+    // The task gets copies of what it reads: a new card search or the language
+    // page may change the members while it runs.
+    const InventoryInput input = inventoryInput();
+    inventoryStop = false;
+    inventoryRunning = true;
+    inventoryFuture = QtConcurrent::run([this, input]() { fileInventory = FileInventory::build(input, inventoryStop); });
+}
+
+void MainWindow::buildFileInventory()
+{
+    fileInventory = FileInventory::build(inventoryInput(), inventoryStop);
+}
+
+bool MainWindow::checkFileInventory()
+{
+    // The inventory describes the installation before the update: wait for it.
+    inventoryFuture.waitForFinished();
+    missingFiles = FileInventory::missingFiles(fileInventory);
+    return missingFiles.isEmpty();
+}
