@@ -1,6 +1,7 @@
 // Start-up of the real main window: settings files, scope table, the card
 // search with its messages, pages and steps driven by the named buttons.
 #include "app/mainwindow.h"
+#include "language/ttranslator.h"
 #include "support/modalanswerer.h"
 #include "support/workspace.h"
 
@@ -48,6 +49,8 @@ class TestMainWindowStart : public QObject
 
 private slots:
     void init() { qunsetenv("UPDATE_HUB_DRIVES"); }
+    // The translator is process-wide: no test may leave its language behind.
+    void cleanup() { TTranslator::instance()->loadTranslation(QString()); }
 
     void scopeTable_data()
     {
@@ -130,6 +133,48 @@ private slots:
         MainWindow w;
         QCOMPARE(w.scope(), 0);
         QVERIFY(w.languageId().isEmpty());
+    }
+
+    void showMessageModes_data()
+    {
+        QTest::addColumn<QString>("buttons");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<int>("result");
+        QTest::newRow("one button") << "Ok" << "tbOk" << 1;
+        QTest::newRow("empty list is one button") << "" << "tbOk" << 1;
+        QTest::newRow("two buttons, Ok") << "Ok|Cancel" << "tbOk" << 1;
+        QTest::newRow("two buttons, Cancel") << "Ok|Cancel" << "tbCancel" << -1;
+        QTest::newRow("Escape") << "Ok|Cancel" << "escape" << 0;
+    }
+
+    void showMessageModes()
+    {
+        QFETCH(QString, buttons);
+        QFETCH(QString, answer);
+        QFETCH(int, result);
+        TestWorkspace ws;
+        ws.writeFile(QStringLiteral("customize_update.ini"), customization("1", "0"));
+        MainWindow w;
+        ModalAnswerer answerer(answer);
+        QCOMPARE(w.showMessage(QStringLiteral("Attenzione"), QStringLiteral("Uno.|Due."), buttons, QStringLiteral("\n\n")),
+                 result);
+        QCOMPARE(answerer.messages(), QStringList{QStringLiteral("Uno.\n\nDue.")});
+    }
+
+    void showMessageTranslatesEachPart()
+    {
+        TestWorkspace ws;
+        ws.writeFile(QStringLiteral("customize_update.ini"), customization("1", "0"));
+        QVERIFY(QFile::copy(QStringLiteral(UPDATE_HUB_QM_DIR "/update_hub_en.qm"), ws.filePath(QStringLiteral("en.qm"))));
+        ws.writeFile(QStringLiteral("language.ini"),
+                     "[lingua1]\nlingua1_idlingua=eng\nlingua1_file=en.qm\n[selected]\nselected_currentlanguage=1\n");
+        MainWindow w;
+        ModalAnswerer answerer;
+        w.showMessage(QStringLiteral("Attenzione"),
+                      QStringLiteral("Controllare la connessione ad Internet.|Not in the catalogue."),
+                      QStringLiteral("Ok"), QStringLiteral(" "));
+        QCOMPARE(answerer.titles(), QStringList{QStringLiteral("Warning")});
+        QCOMPARE(answerer.messages(), QStringList{QStringLiteral("Check the Internet connection. Not in the catalogue.")});
     }
 
     void pagesAndSteps()
@@ -254,17 +299,27 @@ private slots:
             // Root writes through permission bits: make the card a read-only mount.
             QDir().mkpath(card + QStringLiteral("/../ro"));
             const QString ro = QDir::cleanPath(card + QStringLiteral("/../ro"));
-            if (QProcess::execute(QStringLiteral("mount"), {QStringLiteral("--bind"), card, ro}) != 0
-                || QProcess::execute(QStringLiteral("mount"),
-                                     {QStringLiteral("-o"), QStringLiteral("remount,bind,ro"), ro})
-                    != 0)
+            if (QProcess::execute(QStringLiteral("mount"), {QStringLiteral("--bind"), card, ro}) != 0)
                 QSKIP("cannot make a read-only mount here");
+            if (QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("remount,bind,ro"), ro})
+                != 0) {
+                QProcess::execute(QStringLiteral("umount"), {ro});
+                QSKIP("cannot make a read-only mount here");
+            }
             mounted = true;
             qputenv("UPDATE_HUB_DRIVES", ro.toLocal8Bit());
         } else {
             QFile::setPermissions(card, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
             qputenv("UPDATE_HUB_DRIVES", card.toLocal8Bit());
         }
+        // Undo the mount or the permissions however the checks below end.
+        const QString roPath = QDir::cleanPath(card + QStringLiteral("/../ro"));
+        auto restore = qScopeGuard([mounted, roPath, card] {
+            if (mounted)
+                QProcess::execute(QStringLiteral("umount"), {roPath});
+            else
+                QFile::setPermissions(card, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        });
         ws.writeFile(QStringLiteral("customize_update.ini"), customization("0", "1"));
         {
             MainWindow w;
@@ -273,10 +328,6 @@ private slots:
             QVERIFY(!w.testCardWritable());
             QCOMPARE(answerer.messages(), QStringList{QStringLiteral("SD Card protetta da scrittura.")});
         }
-        if (mounted)
-            QProcess::execute(QStringLiteral("umount"), {QDir::cleanPath(card + QStringLiteral("/../ro"))});
-        else
-            QFile::setPermissions(card, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
 
     void closeStartsTheDiagnosisProgram()
