@@ -47,6 +47,9 @@ public:
     void buildFileInventory();
     bool checkFileInventory();
 
+    /// Fills tableWidgetInformativaService with the service communications.
+    void listCommunications();
+
     /// The updater's own version, "3.65".
     static QString updaterVersion();
     /// The four characters after "EXEC_VERSION=" in a program file, or empty.
@@ -93,6 +96,8 @@ private slots:
     // --- update plan
     // --- installation
     // --- service communications
+    void on_tbInfo_clicked();
+    void on_tableWidgetInformativaService_cellDoubleClicked(int row, int column);
     // --- manual update
 
 private:
@@ -102,6 +107,8 @@ private:
     void setPromptTexts();
     void endManualMode();
     void enableAccountControls(bool enabled);
+    QString communicationsFolder() const;
+    QString readMailsPath() const;
 
     // --- private helpers of the later steps
 
@@ -123,6 +130,7 @@ private:
     bool inventoryRunning = false;
     QStringList missingFiles;
     bool filesIntact = true;
+    QStringList communicationFiles; // table row -> communication file
     int extractFileCount = 0;
     int extractFileIndex = 0;
 
