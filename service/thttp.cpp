@@ -1,0 +1,365 @@
+#include "service/thttp.h"
+
+#include "service/deployment.h"
+#include "service/serviceanswers.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSettings>
+#include <QTimer>
+#include <QUrl>
+
+Q_LOGGING_CATEGORY(lcService, "update_hub.service")
+
+namespace {
+
+const QString servicePathRoot = QStringLiteral("/files/varnohub/");
+
+// A text answer larger than this is not an answer of the service.
+constexpr qsizetype maxTextAnswer = 16 * 1024 * 1024;
+
+} // namespace
+
+THttp::THttp(QObject *parent)
+    : QObject(parent)
+    , manager(new QNetworkAccessManager(this))
+{
+    // Redirects are never followed: the service is asked on one host only.
+    manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+
+    QSettings settings(QStringLiteral("./http_server.ini"), QSettings::IniFormat);
+    const QString proxyPort = settings.value(QStringLiteral("server/proxy_port")).toString();
+    const QString proxyServer = settings.value(QStringLiteral("server/proxy_server")).toString();
+    const QString subdir = settings.value(QStringLiteral("server/subdir"), QStringLiteral("praxo")).toString();
+    const QString address
+        = settings.value(QStringLiteral("server/address"), QLatin1String(Deployment::defaultServiceHost)).toString();
+    bool ok = false;
+    const int port = settings.value(QStringLiteral("server/port")).toString().toInt(&ok);
+    httpPort = ok && port > 0 && port < 65536 ? port : 80;
+    const int ftp = settings.value(QStringLiteral("server/ftp_port")).toString().toInt(&ok);
+    ftpServerPort = ok && ftp > 0 && ftp < 65536 ? ftp : 21;
+    const int stall = settings.value(QStringLiteral("server/stall_timeout")).toString().toInt(&ok);
+    stallSeconds = ok && stall > 0 ? stall : 60;
+    setServer(address, subdir, proxyServer, proxyPort);
+
+    speedTimer = new QTimer(this);
+    speedTimer->setSingleShot(true);
+    connect(speedTimer, &QTimer::timeout, this, &THttp::timeSpeed);
+    speedTimer->start(1000);
+}
+
+THttp::~THttp() = default;
+
+void THttp::setServer(const QString &address, const QString &customization, const QString &proxyServer,
+                      const QString &proxyPort)
+{
+    qCDebug(lcService).noquote() << "Host:" << address << "; Directory:" << customization;
+    qCDebug(lcService).noquote() << "Proxy:" << proxyServer << "; Port:" << proxyPort;
+    customizationKey = customization;
+    if (!proxyServer.simplified().isEmpty() || !proxyPort.simplified().isEmpty()) {
+        bool ok = false;
+        const int port = proxyPort.toInt(&ok);
+        manager->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, proxyServer, quint16(ok ? port : 0)));
+    } else {
+        manager->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+    }
+    serverAddress = address;
+}
+
+void THttp::close()
+{
+    manager->clearConnectionCache();
+}
+
+void THttp::responseHeaderReceived(QNetworkReply *reply)
+{
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid())
+        return;
+    qCDebug(lcService) << "Size :" << reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+    qCDebug(lcService) << "Type :" << reply->header(QNetworkRequest::ContentTypeHeader).toString();
+    lastStatusCode = status.toInt();
+    qCDebug(lcService) << "Status Code :" << lastStatusCode;
+}
+
+void THttp::stateChanged(int state)
+{
+    static const char *const names[]
+        = {"Unconnected", "Host Lookup", "Connecting", "Sending", "Reading", "Connect", "Closing"};
+    if (state >= 0 && state < 7)
+        qCDebug(lcService) << names[state];
+}
+
+void THttp::requestFinished(int id, bool error)
+{
+    qCDebug(lcService) << "Request Id :" << id << (error ? "Error" : "");
+}
+
+THttp::Outcome THttp::run(const QByteArray &method, const QString &path, QIODevice *sink, QByteArray *text,
+                          QIODevice *body)
+{
+    const int id = ++requestId;
+    const int statusBefore = lastStatusCode;
+    lastDone = 0;
+
+    // The path goes out exactly as built: nothing is encoded again.
+    const QByteArray address = "http://" + serverAddress.toLatin1() + ':' + QByteArray::number(httpPort)
+        + path.toLatin1();
+    QNetworkRequest request(QUrl::fromEncoded(address, QUrl::TolerantMode));
+    request.setTransferTimeout(stallSeconds * 1000);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    if (body)
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/octet-stream"));
+
+    stateChanged(2);
+    QNetworkReply *reply = method == "POST" ? manager->post(request, body) : manager->get(request);
+    bool headerSeen = false;
+    bool tooLarge = false;
+    bool writeFailed = false;
+    qint64 bodyBytes = 0;
+
+    auto take = [&]() {
+        const QByteArray chunk = reply->readAll();
+        if (chunk.isEmpty())
+            return;
+        bodyBytes += chunk.size();
+        if (sink) {
+            if (sink->write(chunk) != chunk.size()) {
+                writeFailed = true;
+                reply->abort();
+            }
+        } else if (text) {
+            if (text->size() + chunk.size() > maxTextAnswer) {
+                tooLarge = true;
+                reply->abort();
+            } else {
+                text->append(chunk);
+            }
+        }
+    };
+    connect(reply, &QNetworkReply::metaDataChanged, this, [&]() {
+        if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
+            headerSeen = true;
+            stateChanged(4);
+            responseHeaderReceived(reply);
+        }
+    });
+    connect(reply, &QNetworkReply::readyRead, this, take);
+    connect(reply, &QNetworkReply::downloadProgress, this, &THttp::dataReadProgress);
+    connect(reply, &QNetworkReply::uploadProgress, this, &THttp::dataSendProgress);
+
+    QEventLoop waitLoop;
+    connect(reply, &QNetworkReply::finished, &waitLoop, &QEventLoop::quit);
+    // User input waits: a click during a request must not start a second one.
+    if (!reply->isFinished())
+        waitLoop.exec(QEventLoop::ExcludeUserInputEvents);
+    take();
+
+    const QNetworkReply::NetworkError error = reply->error();
+    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+    const bool shortBody = headerSeen && announced.isValid() && bodyBytes != announced.toLongLong();
+    const bool failed = tooLarge || writeFailed || shortBody || (error != QNetworkReply::NoError && !headerSeen)
+        || error == QNetworkReply::RemoteHostClosedError || error == QNetworkReply::OperationCanceledError
+        || error == QNetworkReply::TimeoutError;
+    requestFinished(id, failed || error != QNetworkReply::NoError);
+    if (error != QNetworkReply::NoError)
+        qCDebug(lcService) << "error" << error << reply->errorString();
+    reply->deleteLater();
+    stateChanged(0);
+
+    if (failed) {
+        // A broken transfer is a failed connection: no answer, and the status
+        // of its header (if one came) does not count.
+        lastStatusCode = statusBefore;
+        if (text)
+            text->clear();
+        return Outcome::Failed;
+    }
+    return Outcome::Complete;
+}
+
+QString THttp::getText(const QString &path)
+{
+    QByteArray answer;
+    run("GET", path, nullptr, &answer);
+    return QString::fromLatin1(answer);
+}
+
+bool THttp::getToFile(const QString &path, const QString &localFile)
+{
+    const QString partFile = localFile + QStringLiteral(".part");
+    QFile part(partFile);
+    if (!part.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        qCDebug(lcService) << "cannot create" << partFile;
+        return false;
+    }
+    const int statusBefore = lastStatusCode;
+    lastStatusCode = 0;
+    const Outcome outcome = run("GET", path, &part, nullptr);
+    const bool flushed = part.flush();
+    part.close();
+    const bool complete = outcome == Outcome::Complete && flushed && lastStatusCode == 200;
+    if (lastStatusCode == 0)
+        lastStatusCode = statusBefore;
+    if (!complete) {
+        QFile::remove(partFile);
+        return false;
+    }
+    if (QFileInfo::exists(localFile) && !QFile::remove(localFile)) {
+        QFile::remove(partFile);
+        return false;
+    }
+    return QFile::rename(partFile, localFile);
+}
+
+QString THttp::login(const QString &code)
+{
+    return getText(servicePathRoot + QStringLiteral("login.asp?password=") + ServiceAnswers::accountCode(code));
+}
+
+QString THttp::updateUserData(const QString &code, const QString &field, const QString &value)
+{
+    // The value is percent-encoded whole ("Rossi & Figli" must not cut the
+    // query); blanks come out as "%20".
+    return getText(servicePathRoot + QStringLiteral("update_user_data.asp?password=")
+                   + ServiceAnswers::accountCode(code) + QStringLiteral("&data2update=") + field
+                   + QStringLiteral("&value=") + QString::fromLatin1(QUrl::toPercentEncoding(value)));
+}
+
+QString THttp::getCustomRedirection()
+{
+    qCDebug(lcService) << "customization" << customizationKey;
+    return getText(servicePathRoot + QStringLiteral("get_custom_redirection.asp?customization=") + customizationKey);
+}
+
+QString THttp::getBbadReleases(const QString &language, const QString &productFolder)
+{
+    return getText(servicePathRoot + QStringLiteral("get_bbad_releases.asp?language=") + language
+                   + QStringLiteral("&workdir_product=") + productFolder + QStringLiteral("&customization=")
+                   + customizationKey);
+}
+
+QString THttp::getMitReleases(const QString &language, const QString &productFolder)
+{
+    return getText(servicePathRoot + QStringLiteral("get_mit_releases.asp?language=") + language
+                   + QStringLiteral("&workdir_product=") + productFolder + QStringLiteral("&customization=")
+                   + customizationKey);
+}
+
+QString THttp::getProductNames()
+{
+    return getText(servicePathRoot + QStringLiteral("get_product_names.asp?customization=") + customizationKey);
+}
+
+QString THttp::getMaxBbadRelease(const QString &productFolder, const QString &key)
+{
+    return getText(servicePathRoot + QStringLiteral("get_max_bbad_release.asp?workdir_product=") + productFolder
+                   + QStringLiteral("&customization=") + key);
+}
+
+QString THttp::getFileBbad2Download(const QString &code, const QString &version, const QString &workFolder,
+                                    const QString &key)
+{
+    return getText(servicePathRoot + QStringLiteral("get_filebbad2download.asp?password=")
+                   + ServiceAnswers::accountCode(code) + QStringLiteral("&bbadversion=")
+                   + ServiceAnswers::versionValue(version) + QStringLiteral("&wdir=")
+                   + ServiceAnswers::productValue(workFolder) + QStringLiteral("&customization=") + key);
+}
+
+QString THttp::getFile2Download(const QString &code, const QString &language, const QString &adVersion,
+                                const QString &mitVersion, const QString &product, const QString &key)
+{
+    return getText(servicePathRoot + QStringLiteral("get_file2download.asp?password=")
+                   + ServiceAnswers::accountCode(code) + QStringLiteral("&language=") + language
+                   + QStringLiteral("&adversion=") + ServiceAnswers::versionValue(adVersion)
+                   + QStringLiteral("&mitversion=") + ServiceAnswers::versionValue(mitVersion)
+                   + QStringLiteral("&id_product_active=") + ServiceAnswers::productValue(product)
+                   + QStringLiteral("&customization=") + key);
+}
+
+qint64 THttp::getFileSize(const QString &entry)
+{
+    const QString path = entry.section(QLatin1Char(':'), 0, 0);
+    const QString request = servicePathRoot + QStringLiteral("get_filesize.asp?file=") + path;
+    qCDebug(lcService) << request;
+    bool ok = false;
+    const qint64 size = getText(request).trimmed().toLongLong(&ok);
+    return ok ? size : 0;
+}
+
+qint64 THttp::sumFileSizes(const QStringList &entries)
+{
+    fileCount = int(entries.size());
+    for (const QString &entry : entries)
+        expectedTotal += getFileSize(entry);
+    return expectedTotal;
+}
+
+bool THttp::uploadFile(const QString &localFolder, const QString &remotePrefix, const QString &fileName)
+{
+    QFile file(localFolder + fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QByteArray answer;
+    run("POST", servicePathRoot + QStringLiteral("upload_file.asp?file_name=") + remotePrefix + fileName, nullptr,
+        &answer, &file);
+    return answer == "UPLOAD OK";
+}
+
+QString THttp::getDateTimeMs()
+{
+    return ServiceAnswers::dateTimeMs(getText(servicePathRoot + QStringLiteral("datetime_ms.asp")));
+}
+
+QString THttp::getDateStamp()
+{
+    return ServiceAnswers::dateStamp(getText(servicePathRoot + QStringLiteral("datetime_ov.asp")));
+}
+
+bool THttp::isUpdaterNewer(double installedVersion)
+{
+    const QString latest = getText(servicePathRoot + customizationKey
+                                   + QStringLiteral("/update_software_varno_update/pc/ver_update.txt"));
+    return installedVersion < ServiceAnswers::versionNumber(latest);
+}
+
+void THttp::dataReadProgress(qint64 done, qint64 total)
+{
+    if (speedTimer && speedTimer->isActive()) {
+        if (done < lastDone)
+            lastDone = 0;
+        currentTotal = total;
+        bytesThisSecond += done - lastDone;
+        lastDone = done;
+    }
+    emit emitValue(done, total, timeDownload, speedDownload, receivedTotal);
+    qCDebug(lcService) << done;
+}
+
+void THttp::dataSendProgress(qint64 done, qint64 total)
+{
+    dataReadProgress(done, total);
+}
+
+void THttp::timeSpeed()
+{
+    speedTimer->stop();
+    if (bytesThisSecond > 0) {
+        receivedTotal += bytesThisSecond;
+        ++activeSeconds;
+        const qint64 rate = receivedTotal / activeSeconds;
+        const qint64 secondsLeft = rate > 0 ? (expectedTotal - receivedTotal) / rate : -1;
+        timeDownload = ServiceAnswers::timeLeftText(expectedTotal > 0 ? secondsLeft : -1);
+        speedDownload = ServiceAnswers::speedText(rate, bytesThisSecond);
+    }
+    bytesThisSecond = 0;
+    speedTimer->start(1000);
+}
