@@ -5,6 +5,7 @@
 #include "app/uitext.h"
 #include "language/ttranslator.h"
 #include "platform/platform.h"
+#include "service/thttp.h"
 #include "settings/tinifiles.h"
 #include "ui/dialogstyle.h"
 #include "ui/tlinguabox.h"
@@ -69,7 +70,9 @@ MainWindow::MainWindow(QWidget *parent)
         QStringLiteral("QLabel { image: url(:/images/img/bkg_logo_right_aster.png); }"));
     ui->frameVisualizzaInfo->hide();
 
+    httpClient = new THttp(this);
     progressBox = new TProgressBox(this);
+    connect(httpClient, &THttp::emitValue, this, &MainWindow::emitValue);
 
     // Translation of the run-time texts.
     if (QFile::exists(QStringLiteral("language.ini"))) {
@@ -121,6 +124,9 @@ MainWindow::~MainWindow()
 {
     inventoryStop = true;
     inventoryFuture.waitForFinished();
+    httpClient->close();
+    disconnect(httpClient, nullptr, nullptr, nullptr);
+    delete httpClient;
     delete progressBox;
     delete ui;
 }
@@ -184,6 +190,30 @@ void MainWindow::enableAccountControls(bool enabled)
     ui->tbOkPw->setEnabled(enabled);
     ui->tbCancelPw->setEnabled(enabled);
     ui->lineEditPassword->setEnabled(enabled);
+}
+
+void MainWindow::on_tbDownload_clicked()
+{
+    if (!loadServiceRedirection() || !checkUpdaterUpdate())
+        return;
+
+    if (updatePalm == 1) {
+        cardRoot = findCardRoot();
+        if (cardRoot.isEmpty()) {
+            showMessage(text("Attenzione"),
+                        text("Nessun lettore SD Card trovato.|Verificare che il dispositivo sia correttamente "
+                             "collegato al PC e ripetere l'operazione."),
+                        QStringLiteral("Ok"), QStringLiteral(" "));
+            return;
+        }
+        if (!testCardWritable())
+            return;
+    }
+
+    endManualMode();
+    setPromptTexts();
+    ui->stackedWidget->setCurrentIndex(1);
+    setStep(0);
 }
 
 void MainWindow::on_tbAggiornamentoManuale_clicked(bool checked)
@@ -301,11 +331,15 @@ bool MainWindow::prepareRun()
     ui->lblAggEffettuatiTitle->setText(text("Aggiornamenti effettuati"));
     ui->lblInformativaService->setText(tx("Questa lista contiene le comunicazioni del service.") + QLatin1Char(' ') + tx("Fare doppio click sulla comunicazione per visualizzarla."));
 
-    // The manual package and the customer data need the archive and service
-    // layers, which this build does not have yet: the run cannot go on.
-    if (!manualUpdate)
-        showConnectionMessage();
-    return false;
+    TMessagebox waitBox(this, 0);
+    waitBox.setTitle(tx("Attenzione"));
+    waitBox.setMessage(tx("Attendere prego..."));
+
+    // The manual package needs the archive layer, which this build does not
+    // have yet: a manual run stops here.
+    if (manualUpdate)
+        return false;
+    return fetchCustomerInformation(waitBox);
 }
 
 void MainWindow::emitValue(qint64 done, qint64 total, const QString &timeDownload, const QString &speedDownload,

@@ -15,6 +15,7 @@ class MainWindow;
 
 class TProgressBox;
 class TMessagebox;
+class THttp;
 struct InventoryInput;
 
 /// The updater's one window: start-up, the page and step machine and every
@@ -50,6 +51,11 @@ public:
     /// Fills tableWidgetInformativaService with the service communications.
     void listCommunications();
 
+    /// Fetches and keeps the customization redirection, refreshes the language lists.
+    bool loadServiceRedirection();
+    /// True when the updater is current; starts a newer one and ends otherwise.
+    bool checkUpdaterUpdate();
+
     /// The updater's own version, "3.65".
     static QString updaterVersion();
     /// The four characters after "EXEC_VERSION=" in a program file, or empty.
@@ -70,6 +76,11 @@ public:
     QString softwareFolderName() const { return softwareFolder; }
     QStringList databaseFolderNames() const { return databaseFolders; }
     TProgressBox *progressWindow() const { return progressBox; }
+    THttp *http() const { return httpClient; }
+
+    /// Called instead of ending the process when a new updater was started
+    /// (tests replace it; the program quits the application with code 0).
+    static void setProcessExitHandler(void (*handler)(int));
 
     /// The scope table: 0 PC only, 1 card only, 2 both, 3 refused.
     static int scopeFor(int pc, int palm);
@@ -81,6 +92,7 @@ public slots:
     void progress(uint done, uint total);
 
 private slots:
+    void on_tbDownload_clicked();
     void on_tbAggiornamentoManuale_clicked(bool checked);
     void on_tbOkPw_clicked();
     void on_tbCancelPw_clicked();
@@ -93,6 +105,9 @@ private slots:
     void on_tbClose_clicked();
 
     // --- customer information, language page and dialog, support buttons
+    void on_tbOkInfo_clicked();
+    void on_tbTeamViewer_clicked();
+    void on_tbSegnalazioni_clicked();
     // --- update plan
     // --- installation
     // --- service communications
@@ -101,6 +116,11 @@ private slots:
     // --- manual update
 
 private:
+    static void (*&processExitHandler())(int);
+    /// Runs the online branch of prepareRun (customer information).
+    bool fetchCustomerInformation(TMessagebox &waitBox);
+    /// Fills and shows the language page.
+    void enterLanguagePage();
     void startInventory();
     InventoryInput inventoryInput() const;
     void showConnectionMessage();
@@ -113,6 +133,7 @@ private:
     // --- private helpers of the later steps
 
     Ui::MainWindow *ui = nullptr;
+    THttp *httpClient = nullptr;
     TProgressBox *progressBox = nullptr;
 
     int updatePc = 0;

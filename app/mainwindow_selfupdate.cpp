@@ -1,0 +1,123 @@
+// The start of an online run: the customization redirection, the language
+// lists, and the updater's own replacement when the service has a newer one.
+#include "app/mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "app/uitext.h"
+#include "platform/platform.h"
+#include "service/thttp.h"
+#include "ui/tmessagebox.h"
+#include "ui/tprogressbox.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QLoggingCategory>
+
+Q_DECLARE_LOGGING_CATEGORY(lcApp)
+
+namespace {
+
+const char servicePathRoot[] = "/files/varnohub/";
+
+void quitApplication(int code)
+{
+    QCoreApplication::exit(code);
+}
+
+} // namespace
+
+void MainWindow::setProcessExitHandler(void (*handler)(int))
+{
+    processExitHandler() = handler;
+}
+
+void (*&MainWindow::processExitHandler())(int)
+{
+    static void (*handler)(int) = quitApplication;
+    return handler;
+}
+
+bool MainWindow::loadServiceRedirection()
+{
+    TMessagebox waitBox(this, 0);
+    waitBox.setTitle(tx("Attenzione"));
+    waitBox.setMessage(tx("Attendere prego..."));
+    waitBox.show();
+    QCoreApplication::processEvents();
+
+    const QString answer = httpClient->getCustomRedirection();
+    if (httpClient->statusCode() != 200) {
+        waitBox.close();
+        showConnectionMessage();
+        return false;
+    }
+
+    // Eight fields; a shorter answer counts its missing fields as empty.
+    redirectionFields = answer.split(QLatin1Char(';'));
+    while (redirectionFields.size() < 8)
+        redirectionFields << QString();
+    for (int i = 0; i <= 4; ++i) {
+        if (redirectionFields.at(i).isEmpty()) {
+            waitBox.close();
+            showConnectionMessage();
+            return false;
+        }
+    }
+    softwareFolder = redirectionFields.at(0);
+    databaseFolders.clear();
+    if (!redirectionFields.at(6).isEmpty())
+        databaseFolders = redirectionFields.at(6).split(QLatin1Char('|'));
+
+    const QString listFolder = QLatin1String(servicePathRoot) + redirectionFields.at(1)
+        + QStringLiteral("/update_software_varno_update/");
+    for (const char *name : {"language_list.ini", "language_listmoto_files.ini", "language_listtruck_files.ini"})
+        httpClient->getToFile(listFolder + QLatin1String(name), QLatin1String(name));
+
+    waitBox.close();
+    return true;
+}
+
+bool MainWindow::checkUpdaterUpdate()
+{
+    TMessagebox waitBox(this, 0);
+    waitBox.setTitle(tx("Attenzione"));
+    waitBox.setMessage(tx("Attendere prego..."));
+    waitBox.show();
+    QCoreApplication::processEvents();
+
+    const bool newer = httpClient->isUpdaterNewer(updaterVersion().toDouble());
+    if (!newer) {
+        if (httpClient->statusCode() == 200)
+            return true;
+        waitBox.close();
+        showConnectionMessage();
+        return false;
+    }
+
+    inventoryStop = true;
+    inventoryFuture.waitForFinished();
+
+    waitBox.close();
+    showMessage(text("Attenzione"), text("E' presente un aggiornamento del software.|Premere ok per continuare."),
+                QStringLiteral("Ok"), QStringLiteral(" "));
+
+    progressBox->setTitle(tx("Software Update"));
+    progressBox->setMessage(tx("download aggiornamenti in corso..."));
+    progressBox->show();
+    const bool complete = httpClient->getToFile(QLatin1String(servicePathRoot) + redirectionFields.value(1)
+                                                    + QStringLiteral("/update_software_varno_update/pc/update_hub.exe"),
+                                                QStringLiteral("update_hub.exe"));
+    progressBox->close();
+
+    if (complete && httpClient->statusCode() == 200) {
+        const QString folder = QDir::toNativeSeparators(QDir::currentPath());
+        if (Platform::startProgram(QStringLiteral("update_hub.exe"), {QStringLiteral("DIR=") + folder})) {
+            close();
+            processExitHandler()(0);
+            return false;
+        }
+    }
+    showConnectionMessage();
+    return false;
+}
