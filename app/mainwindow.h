@@ -16,6 +16,9 @@ class MainWindow;
 class TProgressBox;
 class TMessagebox;
 class THttp;
+namespace VersionReport {
+struct Sources;
+}
 struct InventoryInput;
 
 /// The updater's one window: start-up, the page and step machine and every
@@ -47,6 +50,13 @@ public:
     /// The background file inventory and its check after an installation.
     void buildFileInventory();
     bool checkFileInventory();
+
+    /// Appends the version report's row and uploads the database.
+    void recordVersionReport();
+    /// Uploads the version report's database; kept until an upload succeeded.
+    void uploadVersionReport();
+    /// Writes the record of installed versions for the update notifier.
+    void recordInstalledVersions(const QString &productFolder);
 
     /// Fills tableWidgetInformativaService with the service communications.
     void listCommunications();
@@ -117,6 +127,7 @@ private slots:
 
 private:
     static void (*&processExitHandler())(int);
+    VersionReport::Sources reportSources();
     /// Runs the online branch of prepareRun (customer information).
     bool fetchCustomerInformation(TMessagebox &waitBox);
     /// Fills and shows the language page.

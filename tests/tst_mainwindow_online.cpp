@@ -8,6 +8,7 @@
 #include "support/workspace.h"
 
 #include <QComboBox>
+#include <QSettings>
 #include <QFrame>
 #include <QLineEdit>
 #include <QStackedWidget>
@@ -221,6 +222,22 @@ private slots:
         QTRY_VERIFY(inst.ws.readFile(QStringLiteral("started.txt")).contains("DIR=" + QDir::currentPath().toLocal8Bit()));
         QCOMPARE(child<QStackedWidget>(w, "stackedWidget")->currentIndex(), 0);
         qunsetenv("UH_RECORDARGS_FILE");
+    }
+
+    void installedVersionsRecordUsesTheRedirection()
+    {
+        Installation inst;
+        MainWindow w;
+        w.show();
+        click(w, "tbDownload");
+        w.recordInstalledVersions(QStringLiteral("soft"));
+        QSettings record(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Orvane"), QStringLiteral("soft"));
+        QCOMPARE(record.value(QStringLiteral("Language")).toString(), QStringLiteral("ita"));
+        QCOMPARE(record.value(QStringLiteral("UpVersion")).toString(), QStringLiteral("3.65"));
+        QCOMPARE(record.value(QStringLiteral("UrlDbAuto")).toString(),
+                 QStringLiteral("http://127.0.0.1/files/varnohub/data/database/rel_db_auto.txt"));
+        QCOMPARE(record.value(QStringLiteral("UrlDbAutoTd")).toString(),
+                 QStringLiteral("http://127.0.0.1/files/varnohub/ref/rel_db_techdoc.txt"));
     }
 
     void supportButtons()
