@@ -3,6 +3,7 @@
 // failures, and the progress accounting with chosen numbers.
 #include "service/serviceanswers.h"
 #include "service/thttp.h"
+#include "support/loopbackservice.h"
 #include "support/workspace.h"
 
 #include <QNetworkAccessManager>
@@ -13,59 +14,10 @@
 
 namespace {
 
-// Answers every request with a canned response; records the request lines.
-// close >= 0 drops the connection after that many body bytes, stall keeps it
-// open without sending the rest.
-class Responder : public QObject
+// Every test's service answers all targets alike unless it says otherwise.
+struct Responder : LoopbackService
 {
-public:
-    int status = 200;
-    QByteArray body = "OK";
-    int closeAfter = -1;
-    int stallAfter = -1;
-    QStringList requests;
-
-    Responder()
-    {
-        server.listen(QHostAddress::LocalHost, 0);
-        QObject::connect(&server, &QTcpServer::newConnection, this, [this]() {
-            while (QTcpSocket *socket = server.nextPendingConnection()) {
-                QObject::connect(socket, &QTcpSocket::readyRead, this, [this, socket]() { serve(socket); });
-            }
-        });
-    }
-    quint16 port() const { return server.serverPort(); }
-
-private:
-    void serve(QTcpSocket *socket)
-    {
-        pending[socket] += socket->readAll();
-        QByteArray &data = pending[socket];
-        const qsizetype end = data.indexOf("\r\n\r\n");
-        if (end < 0)
-            return;
-        const QByteArray head = data.left(end);
-        qsizetype length = 0;
-        for (const QByteArray &line : head.split('\n')) {
-            if (line.toLower().startsWith("content-length:"))
-                length = line.mid(15).trimmed().toLongLong();
-        }
-        if (data.size() < end + 4 + length)
-            return;
-        requests << QString::fromLatin1(head.left(head.indexOf("\r\n")));
-        data.remove(0, end + 4 + length);
-        QByteArray response = "HTTP/1.1 " + QByteArray::number(status) + " X\r\nContent-Length: "
-            + QByteArray::number(body.size()) + "\r\n\r\n";
-        const int cut = closeAfter >= 0 ? closeAfter : stallAfter;
-        response += cut >= 0 ? body.left(cut) : body;
-        socket->write(response);
-        socket->flush();
-        if (closeAfter >= 0)
-            socket->disconnectFromHost();
-    }
-
-    QTcpServer server;
-    QHash<QTcpSocket *, QByteArray> pending;
+    void set(const QByteArray &body, int status = 200) { answerOthers(body, status); }
 };
 
 void writeServerIni(const TestWorkspace &ws, quint16 port, const QByteArray &extra = QByteArray())
@@ -183,29 +135,29 @@ private slots:
         Responder responder;
         writeServerIni(ws, responder.port());
         THttp http;
-        responder.body = "UPDATED";
+        responder.set("UPDATED");
         QCOMPARE(http.updateUserData(QStringLiteral("A-1"), QStringLiteral("ragione_sociale"), QStringLiteral("Rossi & Figli srl")),
                  QStringLiteral("UPDATED"));
         http.getFile2Download(QStringLiteral("A-1"), QStringLiteral("ita"), QStringLiteral("NOT FOUND"), QString(), QString(),
                               QStringLiteral("soft"));
-        responder.body = "1234";
+        responder.set("1234");
         QCOMPARE(http.getFileSize(QStringLiteral("/files/varnohub/db/0.zip:db")), qint64(1234));
-        responder.body = "3.70";
+        responder.set("3.70");
         QVERIFY(http.isUpdaterNewer(3.65));
         QCOMPARE(responder.requests,
                  QStringList({QStringLiteral("GET /files/varnohub/update_user_data.asp?password=A1&data2update=ragione_sociale"
-                                             "&value=Rossi%20%26%20Figli%20srl HTTP/1.1"),
+                                             "&value=Rossi%20%26%20Figli%20srl"),
                               QStringLiteral("GET /files/varnohub/get_file2download.asp?password=A1&language=ita&adversion=0"
-                                             "&mitversion=0&id_product_active=standard_product&customization=soft HTTP/1.1"),
-                              QStringLiteral("GET /files/varnohub/get_filesize.asp?file=/files/varnohub/db/0.zip HTTP/1.1"),
-                              QStringLiteral("GET /files/varnohub/custom/update_software_varno_update/pc/ver_update.txt HTTP/1.1")}));
+                                             "&mitversion=0&id_product_active=standard_product&customization=soft"),
+                              QStringLiteral("GET /files/varnohub/get_filesize.asp?file=/files/varnohub/db/0.zip"),
+                              QStringLiteral("GET /files/varnohub/custom/update_software_varno_update/pc/ver_update.txt")}));
     }
 
     void statusKeptWhenNoHeaderArrives()
     {
         TestWorkspace ws;
         Responder responder;
-        responder.status = 404;
+        responder.set("not found", 404);
         writeServerIni(ws, responder.port());
         THttp http;
         http.getText(QStringLiteral("/files/varnohub/x"));
@@ -218,7 +170,6 @@ private slots:
             probe.listen(QHostAddress::LocalHost, 0);
             closed = probe.serverPort();
         }
-        http.setServer(QStringLiteral("127.0.0.1"), QStringLiteral("custom"), QString(), QString());
         TestWorkspace ws2;
         writeServerIni(ws2, closed);
         THttp refused;
@@ -234,13 +185,13 @@ private slots:
         ws.writeFile(QStringLiteral("language_list.ini"), "old");
         THttp http;
 
-        responder.body = QByteArray(300000, 'n');
+        responder.set(QByteArray(300000, 'n'));
         QVERIFY(http.getToFile(QStringLiteral("/files/varnohub/a"), QStringLiteral("language_list.ini")));
-        QCOMPARE(ws.readFile(QStringLiteral("language_list.ini")), responder.body);
+        QCOMPARE(ws.readFile(QStringLiteral("language_list.ini")), QByteArray(300000, 'n'));
         QVERIFY(!QFile::exists(ws.filePath(QStringLiteral("language_list.ini.part"))));
 
         // Dropped after a few bytes: the file stays as it was.
-        responder.body = QByteArray(300000, 'd');
+        responder.set(QByteArray(300000, 'd'));
         responder.closeAfter = 1000;
         QVERIFY(!http.getToFile(QStringLiteral("/files/varnohub/a"), QStringLiteral("language_list.ini")));
         QCOMPARE(ws.readFile(QStringLiteral("language_list.ini")), QByteArray(300000, 'n'));
@@ -257,7 +208,7 @@ private slots:
 
         // A status other than 200 never replaces the file either.
         responder.stallAfter = -1;
-        responder.status = 404;
+        responder.set(QByteArray(300000, 'x'), 404);
         QVERIFY(!http.getToFile(QStringLiteral("/files/varnohub/a"), QStringLiteral("language_list.ini")));
         QCOMPARE(ws.readFile(QStringLiteral("language_list.ini")), QByteArray(300000, 'n'));
     }
@@ -269,11 +220,11 @@ private slots:
         writeServerIni(ws, responder.port());
         ws.writeFile(QStringLiteral("SN_x.zip"), "zipbytes");
         THttp http;
-        responder.body = "UPLOAD OK";
+        responder.set("UPLOAD OK");
         QVERIFY(http.uploadFile(QString(), QStringLiteral("log/data/"), QStringLiteral("SN_x.zip")));
         QCOMPARE(responder.requests.last(),
-                 QStringLiteral("POST /files/varnohub/upload_file.asp?file_name=log/data/SN_x.zip HTTP/1.1"));
-        responder.body = "UPLOAD OK ";
+                 QStringLiteral("POST /files/varnohub/upload_file.asp?file_name=log/data/SN_x.zip"));
+        responder.set("UPLOAD OK ");
         QVERIFY(!http.uploadFile(QString(), QStringLiteral("log/data/"), QStringLiteral("SN_x.zip")));
         QVERIFY(!http.uploadFile(QString(), QStringLiteral("log/data/"), QStringLiteral("missing.zip")));
     }

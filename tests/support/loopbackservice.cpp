@@ -19,6 +19,11 @@ void LoopbackService::answer(const QString &target, const QByteArray &body, int 
     m_answers.insert(target, Answer{status, body});
 }
 
+void LoopbackService::answerOthers(const QByteArray &body, int status)
+{
+    m_others = Answer{status, body};
+}
+
 bool LoopbackService::writeHttpServerIni(const QString &folder, const QByteArray &extraLines) const
 {
     QFile file(folder + QStringLiteral("/http_server.ini"));
@@ -52,9 +57,14 @@ void LoopbackService::serve(QTcpSocket *socket)
             postBodies << data.mid(end + 4, length);
         data.remove(0, end + 4 + length);
 
-        const Answer reply = m_answers.value(target, Answer{404, QByteArray("not found")});
+        const Answer reply = m_answers.value(target, m_others);
+        const int cut = closeAfter >= 0 ? closeAfter : stallAfter;
         socket->write("HTTP/1.1 " + QByteArray::number(reply.status) + " X\r\nContent-Length: "
-                      + QByteArray::number(reply.body.size()) + "\r\n\r\n" + reply.body);
+                      + QByteArray::number(reply.body.size()) + "\r\n\r\n" + (cut >= 0 ? reply.body.left(cut) : reply.body));
         socket->flush();
+        if (closeAfter >= 0) {
+            socket->disconnectFromHost();
+            return;
+        }
     }
 }
