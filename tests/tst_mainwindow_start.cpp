@@ -177,6 +177,33 @@ private slots:
         QCOMPARE(answerer.messages(), QStringList{QStringLiteral("Check the Internet connection. Not in the catalogue.")});
     }
 
+    void languageDialogLoadsTheChosenTranslation()
+    {
+        TestWorkspace ws;
+        ws.writeFile(QStringLiteral("customize_update.ini"), customization("1", "0"));
+        QVERIFY(QFile::copy(QStringLiteral(UPDATE_HUB_QM_DIR "/update_hub_en.qm"), ws.filePath(QStringLiteral("en.qm"))));
+        ws.writeFile(QStringLiteral("language.ini"),
+                     "[lingua1]\nlingua1_idlingua=ita\nlingua1_description=Italiano\n"
+                     "[lingua2]\nlingua2_idlingua=eng\nlingua2_description=English\nlingua2_file=en.qm\n"
+                     "[selected]\nselected_currentlanguage=2\n");
+        MainWindow w;
+        w.show();
+        TTranslator::instance()->loadTranslation(QString());
+        {
+            ModalAnswerer cancel(QStringLiteral("tbCancel"));
+            QTest::mouseClick(child<QToolButton>(w, "tbSelezionaLingua"), Qt::LeftButton);
+            QCOMPARE(cancel.answered(), 1);
+        }
+        QCOMPARE(TTranslator::instance()->translate(QStringLiteral("Attenzione")), QStringLiteral("Attenzione"));
+        ModalAnswerer ok;
+        QTest::mouseClick(child<QToolButton>(w, "tbSelezionaLingua"), Qt::LeftButton);
+        QCOMPARE(ok.answered(), 1);
+        // The preset row (the current language) was confirmed: its translation is in.
+        QCOMPARE(TTranslator::instance()->translate(QStringLiteral("Attenzione")), QStringLiteral("Warning"));
+        QVERIFY(ws.readFile(QStringLiteral("language.ini")).contains("selected_currentlanguage=2"));
+        QCOMPARE(child<QStackedWidget>(w, "stackedWidget")->currentIndex(), 0);
+    }
+
     void pagesAndSteps()
     {
         TestWorkspace ws;
