@@ -1,5 +1,6 @@
 #include "service/installedversions.h"
 
+#include "service/deployment.h"
 #include "settings/tinifiles.h"
 #include "settings/tregistrysettings.h"
 
@@ -10,7 +11,6 @@ namespace InstalledVersions {
 
 namespace {
 
-const QString defaultServiceHost = QStringLiteral("update.orvane.com");
 const QString cardProduct = QStringLiteral("pal_aster");
 
 // A release file holds one short line; a binary file without line ends must
@@ -39,9 +39,10 @@ Values values(const Inputs &inputs, const VersionReader &embeddedVersion)
     const QString languageFile
         = card ? inputs.cardRoot + QStringLiteral("varno/syslang.ini") : QStringLiteral("syslang.ini");
     const QString platform = card ? QStringLiteral("palm") : QStringLiteral("pc");
-    const QString host = QSettings(QStringLiteral("./http_server.ini"), QSettings::IniFormat)
-                             .value(QStringLiteral("server/address"), defaultServiceHost)
-                             .toString();
+    const QString host
+        = QSettings(QStringLiteral("./http_server.ini"), QSettings::IniFormat)
+              .value(QStringLiteral("server/address"), QString::fromLatin1(Deployment::defaultServiceHost))
+              .toString();
     const QString root = QStringLiteral("http://") + host + QStringLiteral("/files/varnohub/");
     const QString &product = inputs.productFolder;
     const QString &language = inputs.languageId;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "service/deployment.h"
+
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -24,7 +26,7 @@ struct Inputs
     QString defaultLanguage;
     /// Root of the instrument's card, ending with "/".
     QString cardRoot;
-    QString updaterVersion = QStringLiteral("3.65");
+    QString updaterVersion = QString::fromLatin1(Deployment::updaterVersion);
 };
 
 /// Reads the version embedded in a program file (empty when it has none).

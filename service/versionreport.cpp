@@ -1,6 +1,7 @@
 #include "service/versionreport.h"
 
 #include "language/languagefiles.h"
+#include "service/deployment.h"
 #include "service/ftpupload.h"
 #include "settings/tinifiles.h"
 
@@ -19,11 +20,6 @@ Q_DECLARE_LOGGING_CATEGORY(lcFtp)
 namespace VersionReport {
 
 namespace {
-
-// Hosts and the maker's code of the deployment.
-const QString defaultServiceHost = QStringLiteral("update.orvane.com");
-const QString partnerServiceHost = QStringLiteral("partner.orvane.com");
-const QString ownerCode = QStringLiteral("OV");
 
 const char createStatement[]
     = "CREATE TABLE IF NOT EXISTS t_versione (id INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL, sn VARCHAR(50) "
@@ -118,7 +114,7 @@ QString numberText(const QString &text)
 
 Account accountFor(const QString &serverAddress)
 {
-    if (serverAddress == partnerServiceHost)
+    if (serverAddress == QLatin1String(Deployment::partnerServiceHost))
         return { QStringLiteral("quorelbantisva"), QStringLiteral("pentrolivaskoum") };
     return { QStringLiteral("drumelfask"), QStringLiteral("vilta") };
 }
@@ -156,7 +152,7 @@ Row buildRow(const Inputs &inputs, const QString &createDate)
     row.verRemedo = numberText(QStringLiteral("0"));
     row.password = password;
     row.language = inputs.selectedLanguageId;
-    row.owner = ownerCode;
+    row.owner = QString::fromLatin1(Deployment::ownerCode);
     row.family = QStringLiteral("EU");
     row.checksum = inputs.filesIntact ? QStringLiteral("1") : QStringLiteral("0");
     row.filesMissing = inputs.missingFiles.join(QLatin1Char('|'));
@@ -229,8 +225,8 @@ UploadResult upload(const Sources &sources, const UploadOptions &options)
         qCDebug(lcFtp) << "use_proxy_parameters is set: the version report is not sent";
         return UploadResult::NoConnection;
     }
-    const QString address
-        = server.readString(QStringLiteral("server"), QStringLiteral("address"), defaultServiceHost);
+    const QString address = server.readString(QStringLiteral("server"), QStringLiteral("address"),
+                                              QString::fromLatin1(Deployment::defaultServiceHost));
     int port = server.readInt(QStringLiteral("server"), QStringLiteral("ftp_port"), 10, 21);
     if (port <= 0 || port > 65535)
         port = 21;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "service/deployment.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -37,7 +39,7 @@ struct Inputs
     /// Version embedded in the card's main program (cardRoot + "varno/main").
     QString cardSwVersion;
     /// The updater's own version.
-    QString updaterVersion = QStringLiteral("3.65");
+    QString updaterVersion = QString::fromLatin1(Deployment::updaterVersion);
     bool filesIntact = false;
     QStringList missingFiles;
 };

@@ -1,8 +1,10 @@
 // Version report: the row as stored (read back with Qt SQL), the cases that
 // write nothing, and the upload to a real FTP server on loopback; the local
 // database goes only after a successful upload, and is otherwise kept intact.
+#include "service/thttp.h"
 #include "service/versionreport.h"
 #include "support/ftpfixture.h"
+#include "support/loopbackservice.h"
 #include "support/workspace.h"
 
 #include <QSqlDatabase>
@@ -97,6 +99,7 @@ private slots:
     void nothingWrittenWithoutDatabaseOrDate();
     void unreadableDatabaseIsKept();
     void uploadCarriesKeptRows();
+    void datesFromTheServiceClient();
     void failedUploadKeepsDatabase_data();
     void failedUploadKeepsDatabase();
 };
@@ -311,6 +314,34 @@ void TestVersionReport::uploadCarriesKeptRows()
     QCOMPARE(
         storedRows(server.root() + QStringLiteral("/") + folder + QStringLiteral("/_D2_versione.db")).size(),
         1);
+}
+
+void TestVersionReport::datesFromTheServiceClient()
+{
+    if (!FtpFixture::available())
+        QSKIP("/usr/bin/python3 with pyftpdlib is not installed");
+    TestWorkspace ws;
+    FtpFixture server(QStringLiteral("drumelfask"), QStringLiteral("vilta"));
+    QVERIFY(server.start());
+    QVERIFY(server.makeDir(folder));
+    QVERIFY(ws.makeDir(QStringLiteral("plugins/log")));
+    QVERIFY(ws.writeFile(QStringLiteral("password.ini"), "[impostazioni]\nserialnumber=SN7\n"));
+    LoopbackService service;
+    service.answer(QStringLiteral("/files/varnohub/datetime_ms.asp"), "2026-12-08 10:11:12Z");
+    service.answer(QStringLiteral("/files/varnohub/datetime_ov.asp"), "2026-12-08_10-11-12");
+    QVERIFY(service.writeHttpServerIni(ws.path(), "ftp_port=" + QByteArray::number(server.port()) + "\n"));
+
+    THttp http;
+    Sources sources;
+    sources.dateTimeMs = [&http] { return http.getDateTimeMs(); };
+    sources.dateStamp = [&http] { return http.getDateStamp(); };
+    UploadResult sent = UploadResult::Failed;
+    QCOMPARE(record(cardInputs(ws), sources, &sent, quickOptions()), RecordResult::Written);
+    QCOMPARE(sent, UploadResult::Uploaded);
+    const QList<QStringList> rows = storedRows(server.root() + QLatin1Char('/') + folder
+                                               + QStringLiteral("/SN7_2026-12-08_10-11-12_versione.db"));
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows.first().at(3), QStringLiteral("2026-12-08 10:11:12"));
 }
 
 void TestVersionReport::failedUploadKeepsDatabase_data()
