@@ -10,6 +10,7 @@
 #include "ui/dialogstyle.h"
 #include "ui/tlinguabox.h"
 #include "ui/tmessagebox.h"
+#include "ui/twaitbox.h"
 #include "ui/tprogressbox.h"
 
 #include <QCoreApplication>
@@ -331,9 +332,7 @@ bool MainWindow::prepareRun()
     ui->lblAggEffettuatiTitle->setText(text("Aggiornamenti effettuati"));
     ui->lblInformativaService->setText(tx("Questa lista contiene le comunicazioni del service.") + QLatin1Char(' ') + tx("Fare doppio click sulla comunicazione per visualizzarla."));
 
-    TMessagebox waitBox(this, 0);
-    waitBox.setTitle(tx("Attenzione"));
-    waitBox.setMessage(tx("Attendere prego..."));
+    TWaitBox waitBox(this);
 
     // The manual package needs the archive layer, which this build does not
     // have yet: a manual run stops here.

@@ -15,6 +15,7 @@ class MainWindow;
 
 class TProgressBox;
 class TMessagebox;
+class TWaitBox;
 class THttp;
 namespace VersionReport {
 struct Sources;
@@ -129,7 +130,7 @@ private:
     static void (*&processExitHandler())(int);
     VersionReport::Sources reportSources();
     /// Runs the online branch of prepareRun (customer information).
-    bool fetchCustomerInformation(TMessagebox &waitBox);
+    bool fetchCustomerInformation(TWaitBox &waitBox);
     /// Fills and shows the language page.
     void enterLanguagePage();
     void startInventory();

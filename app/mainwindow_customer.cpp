@@ -9,6 +9,7 @@
 #include "service/thttp.h"
 #include "settings/tinifiles.h"
 #include "ui/tmessagebox.h"
+#include "ui/twaitbox.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -52,10 +53,9 @@ constexpr int maxListedLanguages = 1000;
 
 } // namespace
 
-bool MainWindow::fetchCustomerInformation(TMessagebox &waitBox)
+bool MainWindow::fetchCustomerInformation(TWaitBox &waitBox)
 {
-    waitBox.show();
-    QCoreApplication::processEvents();
+    waitBox.showNow();
 
     const QString code = ui->lineEditPassword->text().remove(QLatin1Char('-'));
     QString answer = httpClient->getText(QStringLiteral("/files/varnohub/newblocksite.asp?password=") + code);
@@ -115,11 +115,8 @@ bool MainWindow::fetchCustomerInformation(TMessagebox &waitBox)
 
 void MainWindow::on_tbOkInfo_clicked()
 {
-    TMessagebox waitBox(this, 0);
-    waitBox.setTitle(tx("Attenzione"));
-    waitBox.setMessage(tx("Attendere prego..."));
-    waitBox.show();
-    QCoreApplication::processEvents();
+    TWaitBox waitBox(this);
+    waitBox.showNow();
 
     const QTableWidget *table = ui->tableWidgetInfo;
     for (const SentField &sent : sentFields) {

@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 #include "service/thttp.h"
 #include "ui/tmessagebox.h"
+#include "ui/twaitbox.h"
 #include "ui/tprogressbox.h"
 
 #include <QCoreApplication>
@@ -40,11 +41,8 @@ void (*&MainWindow::processExitHandler())(int)
 
 bool MainWindow::loadServiceRedirection()
 {
-    TMessagebox waitBox(this, 0);
-    waitBox.setTitle(tx("Attenzione"));
-    waitBox.setMessage(tx("Attendere prego..."));
-    waitBox.show();
-    QCoreApplication::processEvents();
+    TWaitBox waitBox(this);
+    waitBox.showNow();
 
     const QString answer = httpClient->getCustomRedirection();
     if (httpClient->statusCode() != 200) {
@@ -80,11 +78,8 @@ bool MainWindow::loadServiceRedirection()
 
 bool MainWindow::checkUpdaterUpdate()
 {
-    TMessagebox waitBox(this, 0);
-    waitBox.setTitle(tx("Attenzione"));
-    waitBox.setMessage(tx("Attendere prego..."));
-    waitBox.show();
-    QCoreApplication::processEvents();
+    TWaitBox waitBox(this);
+    waitBox.showNow();
 
     const bool newer = httpClient->isUpdaterNewer(updaterVersion().toDouble());
     if (!newer) {
