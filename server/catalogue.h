@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <mutex>
+
+/// What a fault rule does to the answer of a matching request.
+struct FaultSpec
+{
+    enum Kind { None, Status, Close, Stall, Drip, Latency, Garbage };
+    Kind kind = None;
+    qint64 value = 0;
+};
+
+/// "PREFIX => SPEC": applies to every request whose raw target starts with PREFIX.
+struct FaultRule
+{
+    QByteArray prefix;
+    FaultSpec spec;
+};
+
+/// Parses "status N", "close N", "stall N", "drip MS", "latency MS" or "garbage N".
+bool parseFaultSpec(const QString &text, FaultSpec *spec);
+/// Parses "PREFIX=>SPEC" (blanks around "=>" are ignored).
+bool parseFaultRule(const QString &line, FaultRule *rule);
+
+/// Turns a catalogue value into answer bytes: \r \n \t \\ \xHH are decoded,
+/// every other character becomes its Latin-1 byte ("?" when it has none).
+QByteArray unescapeValue(const QString &text);
+/// The inverse for storing values in the catalogue's own syntax.
+QString escapeValue(const QByteArray &utf8);
+
+/// Decodes %XX sequences (nothing else: "+" stays "+") into bytes.
+QByteArray percentDecode(const QByteArray &text);
+
+/// The parsed service.ini: sections of "KEY => VALUE" lines, in file order.
+class Catalogue
+{
+public:
+    struct Entry
+    {
+        QString key;
+        QString value; // still escaped; see unescapeValue()
+    };
+
+    static Catalogue parse(const QByteArray &text, QStringList *warnings = nullptr);
+
+    /// Lines of a section; the section name is compared without case.
+    QList<Entry> entries(const QString &section) const;
+    bool hasSection(const QString &section) const;
+    /// Value of the first line whose key equals key exactly.
+    bool value(const QString &section, const QString &key, QString *value) const;
+    /// Value of the first line whose key, split at "|", matches parts one by one
+    /// (a key part "*" matches anything, other parts must be equal).
+    bool lookup(const QString &section, const QStringList &parts, QString *value) const;
+    /// Names of the "[account CODE]" sections' codes, dashes removed.
+    QStringList accounts() const;
+    QList<FaultRule> faults() const;
+
+private:
+    QHash<QString, QList<Entry>> m_sections; // lower-cased section name
+};
+
+/// Holds the catalogue of a folder and reads it again whenever the file's
+/// modification time or size changes. Safe to use from several threads.
+class CatalogueFile
+{
+public:
+    explicit CatalogueFile(const QString &path);
+    std::shared_ptr<const Catalogue> current();
+
+private:
+    QString m_path;
+    std::mutex m_mutex;
+    std::shared_ptr<const Catalogue> m_catalogue;
+    qint64 m_stamp = -1;
+    qint64 m_size = -1;
+    bool m_existed = false;
+};

@@ -1,0 +1,579 @@
+#include "server/updateservice.h"
+
+#include "server/connections.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QStringDecoder>
+
+#include <httplib.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+namespace {
+
+const QByteArray serviceRoot = QByteArrayLiteral("/files/varnohub/");
+const char *const textType = "text/plain; charset=ISO-8859-1";
+const char *const binaryType = "application/octet-stream";
+
+// Update fields as the client names them, and the login lines they change.
+const QList<QPair<QString, QString>> userFields = {
+    { QStringLiteral("ragione_sociale"), QStringLiteral("RAGIONE SOCIALE") },
+    { QStringLiteral("cellulare"), QStringLiteral("CELLULARE") },
+    { QStringLiteral("email"), QStringLiteral("E-MAIL") },
+    { QStringLiteral("rivenditore"), QStringLiteral("RIVENDITORE") },
+};
+
+// Query values are bytes; the client sends UTF-8 when it percent-encodes.
+QString textFromBytes(const QByteArray &bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    const QString text = decoder(bytes);
+    return decoder.hasError() ? QString::fromLatin1(bytes) : text;
+}
+
+struct Query
+{
+    QList<QPair<QByteArray, QByteArray>> items;
+
+    explicit Query(const QByteArray &query)
+    {
+        for (const QByteArray &item : query.split('&')) {
+            if (item.isEmpty())
+                continue;
+            const int equals = item.indexOf('=');
+            if (equals < 0)
+                items.append({ item, QByteArray() });
+            else
+                items.append({ item.left(equals), percentDecode(item.mid(equals + 1)) });
+        }
+    }
+    QByteArray bytes(const char *key) const
+    {
+        for (const auto &item : items) {
+            if (item.first == key)
+                return item.second;
+        }
+        return QByteArray();
+    }
+    QString text(const char *key) const { return textFromBytes(bytes(key)); }
+};
+
+bool flagSet(const QString &value)
+{
+    const QString v = value.trimmed().toLower();
+    return v == QLatin1String("1") || v == QLatin1String("true") || v == QLatin1String("yes")
+        || v == QLatin1String("on");
+}
+
+// Turns a service path or a root-relative path into the part below the root.
+QString belowRoot(QString path)
+{
+    if (path.startsWith(QString::fromLatin1(serviceRoot)))
+        path = path.mid(serviceRoot.size());
+    return path;
+}
+
+} // namespace
+
+struct UpdateService::Answer
+{
+    enum Source { Bytes, File, Random };
+    int status = 200;
+    Source source = Bytes;
+    QByteArray body;
+    QString file;
+    qint64 size = 0;
+    const char *type = textType;
+
+    static Answer text(const QByteArray &body, int status = 200)
+    {
+        Answer answer;
+        answer.status = status;
+        answer.body = body;
+        return answer;
+    }
+};
+
+UpdateService::UpdateService(const ServiceOptions &options)
+    : m_options(options)
+    , m_canonicalRoot(QFileInfo(options.root).canonicalFilePath())
+    , m_catalogue(QDir(options.root).filePath(QStringLiteral("service.ini")))
+    , m_server(std::make_unique<httplib::Server>())
+{
+    if (!m_options.logPath.isEmpty()) {
+        m_log = fopen(QFile::encodeName(m_options.logPath).constData(), "ab");
+        if (!m_log)
+            fprintf(stderr, "update_hub_service: cannot open the log %s\n", qPrintable(m_options.logPath));
+    }
+
+    // Every connection holds a worker for its whole life (keep-alive, stalled
+    // answers), so the pool is far larger than the number of cores.
+    m_server->new_task_queue = [] { return new httplib::ThreadPool(96); };
+    m_server->set_keep_alive_max_count(1000000);
+    m_server->set_keep_alive_timeout(120);
+    m_server->set_read_timeout(60);
+    m_server->set_write_timeout(60);
+
+    const std::string everything = "[\\s\\S]*";
+    m_server->Get(everything, [this](const httplib::Request &request, httplib::Response &response) {
+        handle(request, response, nullptr);
+    });
+    m_server->Post(everything,
+                   [this](const httplib::Request &request, httplib::Response &response,
+                          const httplib::ContentReader &body) { handle(request, response, &body); });
+}
+
+UpdateService::~UpdateService()
+{
+    stop();
+    if (m_log)
+        fclose(m_log);
+}
+
+int UpdateService::bind()
+{
+    if (m_options.port == 0)
+        m_port = m_server->bind_to_any_port("127.0.0.1");
+    else
+        m_port = m_server->bind_to_port("127.0.0.1", m_options.port) ? m_options.port : -1;
+    return m_port;
+}
+
+bool UpdateService::run()
+{
+    return m_server->listen_after_bind();
+}
+
+void UpdateService::stop()
+{
+    if (m_stopping.exchange(true))
+        return;
+    m_server->stop();
+    // Workers idle in a keep-alive wait would otherwise hold the shutdown for
+    // the whole keep-alive time-out.
+    if (m_port > 0)
+        connections::shutdownAll(m_port);
+}
+
+bool UpdateService::pause(qint64 milliseconds) const
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (!m_stopping) {
+        const auto left = end - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero())
+            return true;
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(20)));
+    }
+    return false;
+}
+
+void UpdateService::logLine(const QByteArray &line)
+{
+    if (!m_log)
+        return;
+    fwrite(line.constData(), 1, size_t(line.size()), m_log);
+    fputc('\n', m_log);
+    fflush(m_log);
+}
+
+void UpdateService::noteConnection(const httplib::Request &request)
+{
+    const QByteArray peer
+        = QByteArray::fromStdString(request.remote_addr) + ':' + QByteArray::number(request.remote_port);
+    if (m_connections.contains(peer))
+        return;
+    m_connections.insert(peer);
+    logLine("# connection " + QByteArray::number(m_connections.size()));
+}
+
+void UpdateService::handle(const httplib::Request &request, httplib::Response &response,
+                           const httplib::ContentReader *body)
+{
+    const QByteArray target = QByteArray::fromStdString(request.target);
+    const QByteArray method = QByteArray::fromStdString(request.method);
+    const std::shared_ptr<const Catalogue> catalogue = m_catalogue.current();
+
+    // Latency rules add up; the first rule that shapes the answer wins.
+    qint64 latency = m_options.latencyMs;
+    FaultSpec fault;
+    for (const QList<FaultRule> &rules : { m_options.faults, catalogue->faults() }) {
+        for (const FaultRule &rule : rules) {
+            if (!target.startsWith(rule.prefix))
+                continue;
+            if (rule.spec.kind == FaultSpec::Latency)
+                latency += rule.spec.value;
+            else if (fault.kind == FaultSpec::None)
+                fault = rule.spec;
+        }
+    }
+
+    // A POST body is always read, so the connection stays usable; it is kept
+    // only when the upload page is asked and no fault replaces its answer.
+    Answer answer;
+    bool answered = false;
+    QByteArray uploadFailure;
+    bool uploadStored = false;
+    if (body) {
+        const bool refused = fault.kind == FaultSpec::Status || fault.kind == FaultSpec::Garbage;
+        const int question = target.indexOf('?');
+        const QByteArray path = target.left(question < 0 ? target.size() : question);
+        if (path == serviceRoot + "upload_file.asp" && !refused) {
+            QString failure;
+            uploadStored
+                = storeUpload(Query(question < 0 ? QByteArray() : target.mid(question + 1)).text("file_name"),
+                              *body, &failure);
+            uploadFailure = failure.toLatin1();
+        } else {
+            (*body)([](const char *, size_t) { return true; });
+        }
+    }
+
+    if (latency > 0 && !pause(latency))
+        return;
+
+    if (fault.kind == FaultSpec::Status) {
+        answer = Answer::text("FAULT STATUS " + QByteArray::number(fault.value), int(fault.value));
+        answered = true;
+    } else if (fault.kind == FaultSpec::Garbage) {
+        answer.source = Answer::Random;
+        answer.size = fault.value;
+        answer.type = binaryType;
+        answered = true;
+    } else if (body && !uploadStored && !uploadFailure.isEmpty()) {
+        answer = Answer::text(uploadFailure, uploadFailure == "UPLOAD REFUSED" ? 403 : 500);
+        answered = true;
+    }
+    if (!answered)
+        answer = page(target, *catalogue, body ? &uploadFailure : nullptr);
+
+    {
+        std::lock_guard<std::mutex> lock(m_logMutex);
+        noteConnection(request);
+        logLine(method + ' ' + target + ' ' + QByteArray::number(answer.status));
+    }
+    send(request, response, answer, fault);
+}
+
+UpdateService::Answer UpdateService::page(const QByteArray &target, const Catalogue &catalogue,
+                                          const QByteArray *uploaded)
+{
+    // An answer written for this exact target overrides whatever the page computes.
+    QString override;
+    if (catalogue.value(QStringLiteral("answers"), QString::fromLatin1(target), &override))
+        return Answer::text(unescapeValue(override));
+
+    const int question = target.indexOf('?');
+    const QByteArray path = target.left(question < 0 ? target.size() : question);
+    const Query query(question < 0 ? QByteArray() : target.mid(question + 1));
+    if (!path.startsWith(serviceRoot))
+        return Answer::text("NOT FOUND", 404);
+    const QByteArray name = path.mid(serviceRoot.size());
+    const bool post = uploaded != nullptr;
+
+    if (name == "upload_file.asp") {
+        if (!post)
+            return Answer::text("METHOD NOT ALLOWED", 405);
+        return Answer::text("UPLOAD OK");
+    }
+    if (post)
+        return Answer::text("METHOD NOT ALLOWED", 405);
+
+    auto listed = [&](const char *section, const QStringList &key, const QByteArray &fallback) {
+        QString value;
+        return Answer::text(catalogue.lookup(QString::fromLatin1(section), key, &value) ? unescapeValue(value)
+                                                                                        : fallback);
+    };
+
+    if (name == "login.asp")
+        return login(catalogue, query.text("password"));
+    if (name == "newblocksite.asp") {
+        QString maintenance;
+        catalogue.value(QStringLiteral("service"), QStringLiteral("maintenance"), &maintenance);
+        return Answer::text(flagSet(maintenance) ? "FILE NOT EXISTS" : "OK");
+    }
+    if (name == "update_user_data.asp")
+        return updateUserData(catalogue, query.text("password"), query.text("data2update"),
+                              query.bytes("value"));
+    if (name == "get_custom_redirection.asp")
+        return listed("redirections", { query.text("customization") }, "NOT FOUND");
+    if (name == "get_product_names.asp")
+        return listed("products", { query.text("customization") }, "NOT FOUND");
+    if (name == "get_bbad_releases.asp" || name == "get_mit_releases.asp") {
+        const char *section = name == "get_bbad_releases.asp" ? "bbad_releases" : "mit_releases";
+        return listed(section,
+                      { query.text("language"), query.text("workdir_product"), query.text("customization") },
+                      QByteArray());
+    }
+    if (name == "get_max_bbad_release.asp")
+        return listed("max_bbad_release", { query.text("workdir_product"), query.text("customization") },
+                      "0");
+    if (name == "get_max_bbad_release_lingue.asp") {
+        QString value;
+        if (catalogue.lookup(
+                QStringLiteral("max_bbad_release_lingue"),
+                { query.text("workdir_product"), query.text("customization"), query.text("language") },
+                &value))
+            return Answer::text(unescapeValue(value));
+        return listed("max_bbad_release", { query.text("workdir_product"), query.text("customization") },
+                      "0");
+    }
+    if (name == "get_filebbad2download.asp")
+        return listed("bbad_downloads",
+                      { query.text("password"), query.text("bbadversion"), query.text("wdir"),
+                        query.text("customization") },
+                      "NOT FOUND");
+    if (name == "get_file2download.asp")
+        return listed("downloads",
+                      { query.text("password"), query.text("language"), query.text("adversion"),
+                        query.text("mitversion"), query.text("id_product_active"),
+                        query.text("customization") },
+                      "NOT FOUND");
+    if (name == "get_filesize.asp") {
+        QString file;
+        if (!resolve(belowRoot(query.text("file")), &file) || !QFileInfo(file).isFile())
+            return Answer::text("-1");
+        return Answer::text(QByteArray::number(QFileInfo(file).size()));
+    }
+    if (name == "datetime_ms.asp" || name == "datetime_ov.asp") {
+        const bool ms = name == "datetime_ms.asp";
+        QString stamp;
+        if (!catalogue.value(QStringLiteral("service"),
+                             QString::fromLatin1(ms ? "datetime_ms" : "datetime_ov"), &stamp)) {
+            stamp = QDateTime::currentDateTime().toString(ms ? QStringLiteral("yyyy-MM-dd hh:mm:ss")
+                                                             : QStringLiteral("yyyy-MM-dd_hh-mm-ss"));
+        }
+        // The client drops the last character of the datetime_ms answer.
+        return Answer::text(unescapeValue(stamp) + (ms ? "\n" : ""));
+    }
+
+    // Static files: get_filecontents.asp names them relative to the root,
+    // every other path is a file below the root itself.
+    QString relative;
+    if (name == "get_filecontents.asp") {
+        relative = belowRoot(query.text("file"));
+    } else {
+        relative = textFromBytes(percentDecode(name));
+    }
+    QString file;
+    if (!resolve(relative, &file) || !QFileInfo(file).isFile())
+        return Answer::text("NOT FOUND", 404);
+    Answer answer;
+    answer.source = Answer::File;
+    answer.file = file;
+    answer.size = QFileInfo(file).size();
+    answer.type = binaryType;
+    return answer;
+}
+
+UpdateService::Answer UpdateService::login(const Catalogue &catalogue, const QString &code)
+{
+    const QString section = QStringLiteral("account ") + code;
+    if (code.isEmpty() || !catalogue.hasSection(section))
+        return Answer::text("NO USER FOUND");
+
+    QList<QPair<QString, QString>> lines;
+    for (const Catalogue::Entry &entry : catalogue.entries(section))
+        lines.append({ entry.key, entry.value });
+
+    // Values changed through update_user_data.asp, oldest first.
+    std::lock_guard<std::mutex> lock(m_userDataMutex);
+    QFile updates(QDir(m_options.root).filePath(QStringLiteral("user_data.log")));
+    if (updates.open(QIODevice::ReadOnly)) {
+        const Catalogue recorded = Catalogue::parse("[updates]\n" + updates.readAll());
+        for (const Catalogue::Entry &entry : recorded.entries(QStringLiteral("updates"))) {
+            const QStringList key = entry.key.split(QLatin1Char('|'));
+            if (key.size() != 2 || key.at(0) != code)
+                continue;
+            bool replaced = false;
+            for (auto &line : lines) {
+                if (line.first == key.at(1)) {
+                    line.second = entry.value;
+                    replaced = true;
+                }
+            }
+            if (!replaced)
+                lines.append({ key.at(1), entry.value });
+        }
+    }
+
+    QByteArray answer = "OK";
+    for (const auto &line : lines)
+        answer += "\r\n" + unescapeValue(line.first) + '=' + unescapeValue(line.second);
+    return Answer::text(answer);
+}
+
+UpdateService::Answer UpdateService::updateUserData(const Catalogue &catalogue, const QString &code,
+                                                    const QString &field, const QByteArray &value)
+{
+    if (code.isEmpty() || !catalogue.hasSection(QStringLiteral("account ") + code))
+        return Answer::text("NO USER FOUND");
+    QString line;
+    for (const auto &known : userFields) {
+        if (known.first == field)
+            line = known.second;
+    }
+    if (line.isEmpty())
+        return Answer::text("ERROR: UNKNOWN FIELD");
+
+    std::lock_guard<std::mutex> lock(m_userDataMutex);
+    QFile updates(QDir(m_options.root).filePath(QStringLiteral("user_data.log")));
+    if (!updates.open(QIODevice::WriteOnly | QIODevice::Append))
+        return Answer::text("ERROR: CANNOT STORE", 500);
+    const QString text = textFromBytes(value);
+    const QByteArray record
+        = (code + QLatin1Char('|') + line + QLatin1String(" => ") + escapeValue(text.toUtf8())).toUtf8()
+        + '\n';
+    if (updates.write(record) != record.size() || !updates.flush())
+        return Answer::text("ERROR: CANNOT STORE", 500);
+    return Answer::text("UPDATED");
+}
+
+bool UpdateService::resolve(const QString &relative, QString *absolute) const
+{
+    if (relative.contains(QChar(0)))
+        return false;
+    QStringList parts;
+    for (const QString &part : relative.split(QRegularExpression(QStringLiteral("[/\\\\]")))) {
+        if (part.isEmpty() || part == QLatin1String("."))
+            continue;
+        if (part == QLatin1String(".."))
+            return false;
+        parts.append(part);
+    }
+    if (parts.isEmpty())
+        return false;
+    const QString path = m_options.root + QLatin1Char('/') + parts.join(QLatin1Char('/'));
+    // A link below the root may not lead out of it.
+    const QFileInfo info(path);
+    if (info.exists() && !info.canonicalFilePath().startsWith(m_canonicalRoot + QLatin1Char('/')))
+        return false;
+    *absolute = path;
+    return true;
+}
+
+bool UpdateService::storeUpload(const QString &fileName, const httplib::ContentReader &body, QString *failure)
+{
+    QString path;
+    bool safe = resolve(QStringLiteral("uploads/") + fileName, &path) && !fileName.endsWith(QLatin1Char('/'))
+        && !fileName.endsWith(QLatin1Char('\\'));
+    if (safe) {
+        safe = QDir().mkpath(QFileInfo(path).absolutePath())
+            && QFileInfo(QFileInfo(path).absolutePath())
+                   .canonicalFilePath()
+                   .startsWith(m_canonicalRoot + QLatin1Char('/'))
+            && !QFileInfo(path).isDir();
+    }
+    if (!safe) {
+        body([](const char *, size_t) { return true; });
+        *failure = QStringLiteral("UPLOAD REFUSED");
+        return false;
+    }
+
+    // Written beside the target and renamed when complete: a transfer that
+    // breaks off leaves neither a truncated file nor a damaged older one.
+    QSaveFile file(path);
+    bool written = file.open(QIODevice::WriteOnly);
+    const bool received = body([&](const char *data, size_t length) {
+        if (written)
+            written = file.write(data, qint64(length)) == qint64(length);
+        return true;
+    });
+    if (!received || !written || !file.commit()) {
+        file.cancelWriting();
+        *failure = received ? QStringLiteral("UPLOAD FAILED") : QStringLiteral("UPLOAD INCOMPLETE");
+        return false;
+    }
+    return true;
+}
+
+void UpdateService::send(const httplib::Request &request, httplib::Response &response, const Answer &answer,
+                         const FaultSpec &fault)
+{
+    response.status = answer.status;
+    const qint64 length = answer.source == Answer::Bytes ? answer.body.size() : answer.size;
+    const bool shaped
+        = fault.kind == FaultSpec::Close || fault.kind == FaultSpec::Stall || fault.kind == FaultSpec::Drip;
+    if (fault.kind == FaultSpec::Close)
+        response.set_header("Connection", "close");
+    if (shaped) {
+        const int socket = connections::find(m_port, request.remote_addr, request.remote_port);
+        if (socket >= 0)
+            connections::setNoDelay(socket);
+    }
+    if (length == 0) {
+        response.set_content(std::string(), answer.type);
+        return;
+    }
+
+    const qint64 limit = (fault.kind == FaultSpec::Close || fault.kind == FaultSpec::Stall)
+        ? std::min(fault.value, length)
+        : length;
+    struct Source
+    {
+        Answer answer;
+        QFile file;
+        std::mt19937 random { std::random_device {}() };
+    };
+    auto source = std::make_shared<Source>();
+    source->answer = answer;
+    const std::string remoteAddress = request.remote_addr;
+    const int remotePort = request.remote_port;
+
+    // Every answer goes through a provider with a known length: files are
+    // streamed, and the library never compresses such bodies, so the bytes
+    // on the wire are exactly the answer (faults count them).
+    response.set_content_provider(
+        size_t(length), answer.type,
+        [this, source, limit, fault, remoteAddress, remotePort](size_t offset, size_t wanted,
+                                                                httplib::DataSink &sink) -> bool {
+            if (m_stopping)
+                return false;
+            if (qint64(offset) >= limit) {
+                if (fault.kind == FaultSpec::Stall) {
+                    // Nothing more until the client goes away or the service stops.
+                    const int socket = connections::find(m_port, remoteAddress, remotePort);
+                    while (!m_stopping && !(socket >= 0 && connections::peerClosed(socket)))
+                        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                }
+                return false;
+            }
+            const qint64 chunk = fault.kind == FaultSpec::Drip ? 1 : 64 * 1024;
+            const qint64 count = std::min({ chunk, qint64(wanted), limit - qint64(offset) });
+            QByteArray data;
+            switch (source->answer.source) {
+            case Answer::Bytes:
+                data = source->answer.body.mid(qsizetype(offset), qsizetype(count));
+                break;
+            case Answer::File:
+                if (!source->file.isOpen()) {
+                    source->file.setFileName(source->answer.file);
+                    if (!source->file.open(QIODevice::ReadOnly))
+                        return false;
+                }
+                if (source->file.pos() != qint64(offset) && !source->file.seek(qint64(offset)))
+                    return false;
+                data = source->file.read(count);
+                if (data.size() != count) // the file shrank while being sent
+                    return false;
+                break;
+            case Answer::Random:
+                data.resize(qsizetype(count));
+                for (char &byte : data)
+                    byte = char(source->random() & 0xff);
+                break;
+            }
+            if (!sink.write(data.constData(), size_t(data.size())))
+                return false;
+            if (fault.kind == FaultSpec::Drip && qint64(offset) + count < limit)
+                return pause(fault.value);
+            return true;
+        });
+}
