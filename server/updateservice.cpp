@@ -572,6 +572,10 @@ void UpdateService::send(const httplib::Request &request, httplib::Response &res
             }
             if (!sink.write(data.constData(), size_t(data.size())))
                 return false;
+            // Returning false makes the library drop the connection, also when
+            // the limit lies at or beyond the end of the body.
+            if (fault.kind == FaultSpec::Close && qint64(offset) + count >= limit)
+                return false;
             if (fault.kind == FaultSpec::Drip && qint64(offset) + count < limit)
                 return pause(fault.value);
             return true;

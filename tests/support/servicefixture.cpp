@@ -1,0 +1,150 @@
+#include "support/servicefixture.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+ServiceFixture::ServiceFixture(const QString &root)
+{
+    if (root.isEmpty()) {
+        m_ownedRoot = std::make_unique<QTemporaryDir>();
+        m_root = m_ownedRoot->path();
+    } else {
+        // Tests change the current folder; the service must keep its root.
+        m_root = QDir(root).absolutePath();
+        QDir().mkpath(m_root);
+    }
+}
+
+ServiceFixture::~ServiceFixture()
+{
+    stop();
+}
+
+QString ServiceFixture::logPath() const
+{
+    return m_logDir.filePath(QStringLiteral("service.log"));
+}
+
+bool ServiceFixture::start(const QStringList &extraArguments)
+{
+#ifdef UPDATE_HUB_SERVICE_BIN
+    stop();
+    if (!m_logDir.isValid() || (m_ownedRoot && !m_ownedRoot->isValid()))
+        return false;
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start(QStringLiteral(UPDATE_HUB_SERVICE_BIN),
+                    QStringList { QStringLiteral("--root"), m_root, QStringLiteral("--port"),
+                                  QStringLiteral("0"), QStringLiteral("--log"), logPath(),
+                                  QStringLiteral("--watch-stdin") }
+                        + extraArguments);
+    if (!m_process.waitForStarted(10000))
+        return false;
+
+    // The first line on standard output is the port.
+    const QDeadlineTimer deadline(10000);
+    QByteArray output;
+    while (!output.contains('\n') && !deadline.hasExpired()) {
+        if (!m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
+            break;
+        output += m_process.readAllStandardOutput();
+    }
+    bool ok = false;
+    const uint port = output.left(output.indexOf('\n')).trimmed().toUInt(&ok);
+    if (!output.contains('\n') || !ok || port == 0 || port > 65535) {
+        stop();
+        return false;
+    }
+    m_port = quint16(port);
+    return true;
+#else
+    Q_UNUSED(extraArguments);
+    return false;
+#endif
+}
+
+void ServiceFixture::stop()
+{
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+    m_port = 0;
+}
+
+QStringList ServiceFixture::logLines() const
+{
+    QFile file(logPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (!line.isEmpty())
+            lines.append(QString::fromLatin1(line));
+    }
+    return lines;
+}
+
+QStringList ServiceFixture::requestLines() const
+{
+    QStringList requests;
+    for (const QString &line : logLines()) {
+        if (!line.startsWith(QLatin1Char('#')))
+            requests.append(line);
+    }
+    return requests;
+}
+
+int ServiceFixture::connectionCount() const
+{
+    int count = 0;
+    for (const QString &line : logLines()) {
+        if (line.startsWith(QLatin1String("# connection ")))
+            ++count;
+    }
+    return count;
+}
+
+void ServiceFixture::clearLog()
+{
+    // The service appends, so it goes on writing at the new end.
+    QFile file(logPath());
+    if (file.exists())
+        file.resize(0);
+}
+
+bool ServiceFixture::writeFile(const QString &relativePath, const QByteArray &content) const
+{
+    const QString path = QDir(m_root).filePath(relativePath);
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return false;
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() && file.commit();
+}
+
+bool ServiceFixture::writeCatalogue(const QByteArray &serviceIni) const
+{
+    return writeFile(QStringLiteral("service.ini"), serviceIni);
+}
+
+QByteArray ServiceFixture::uploaded(const QString &fileName) const
+{
+    QFile file(QDir(m_root).filePath(QStringLiteral("uploads/") + fileName));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool ServiceFixture::writeHttpServerIni(const QString &folder, quint16 port, const QString &subdir,
+                                        const QByteArray &extraLines)
+{
+    QFile file(QDir(folder).filePath(QStringLiteral("http_server.ini")));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const QByteArray text = "[server]\naddress=127.0.0.1\nport=" + QByteArray::number(port)
+        + "\nsubdir=" + subdir.toUtf8() + '\n' + extraLines;
+    return file.write(text) == text.size();
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+/// Runs the reference update service (update_hub_service) on a free loopback
+/// port for one test, serving a root folder, with a request log the test can
+/// read. The service is stopped on destruction, and it also stops by itself
+/// when the test process dies (it watches the pipe on its standard input).
+class ServiceFixture
+{
+public:
+    /// An empty root: a fresh temporary folder owned by the fixture.
+    explicit ServiceFixture(const QString &root = QString());
+    ~ServiceFixture();
+    ServiceFixture(const ServiceFixture &) = delete;
+    ServiceFixture &operator=(const ServiceFixture &) = delete;
+
+    /// Starts the service on port 0 with --root and --log and waits (<= 10 s)
+    /// for the port it printed; false when it did not start.
+    bool start(const QStringList &extraArguments = {});
+    void stop();
+
+    quint16 port() const { return m_port; }
+    QString root() const { return m_root; }
+    QString logPath() const;
+    /// The logged requests ("METHOD TARGET STATUS"), oldest first.
+    QStringList requestLines() const;
+    /// The number of new TCP connections logged since the last clearLog().
+    int connectionCount() const;
+    void clearLog();
+
+    /// Writes root/relativePath (folders created), served at /files/varnohub/relativePath.
+    bool writeFile(const QString &relativePath, const QByteArray &content) const;
+    /// Writes root/service.ini; the service reads it again before the next request.
+    bool writeCatalogue(const QByteArray &serviceIni) const;
+    /// The body last stored by upload_file.asp under that name (empty when none).
+    QByteArray uploaded(const QString &fileName) const;
+
+    /// Writes folder/http_server.ini pointing the client at 127.0.0.1:port.
+    static bool writeHttpServerIni(const QString &folder, quint16 port,
+                                   const QString &subdir = QStringLiteral("praxo"),
+                                   const QByteArray &extraLines = QByteArray());
+
+private:
+    QStringList logLines() const;
+
+    std::unique_ptr<QTemporaryDir> m_ownedRoot;
+    QTemporaryDir m_logDir;
+    QString m_root;
+    QProcess m_process;
+    quint16 m_port = 0;
+};

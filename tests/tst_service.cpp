@@ -1,0 +1,477 @@
+// The reference update service as a process, over real TCP: its pages and
+// catalogue, the files it serves and refuses, uploads, keep-alive with the
+// connection log, the faults, reloading and a prompt stop.
+#include "support/servicefixture.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+struct Reply
+{
+    int status = 0;
+    qint64 contentLength = -1;
+    QByteArray body;
+    bool closed = false; // the service closed the connection
+};
+
+bool connectTo(QTcpSocket &socket, quint16 port)
+{
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    return socket.waitForConnected(5000);
+}
+
+void sendRequest(QTcpSocket &socket, const QByteArray &method, const QByteArray &target,
+                 const QByteArray &body = QByteArray(), qint64 announced = -1)
+{
+    QByteArray head = method + ' ' + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    if (method == "POST")
+        head += "Content-Length: " + QByteArray::number(announced < 0 ? body.size() : announced) + "\r\n";
+    socket.write(head + "\r\n" + body);
+    socket.flush();
+}
+
+// Reads one answer; gives up waiting for the body after waitMs without data.
+Reply readReply(QTcpSocket &socket, int waitMs = 5000)
+{
+    Reply reply;
+    QByteArray data;
+    auto more = [&] {
+        if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(waitMs)) {
+            reply.closed = socket.state() != QAbstractSocket::ConnectedState;
+            return false;
+        }
+        data += socket.readAll();
+        return true;
+    };
+    while (!data.contains("\r\n\r\n")) {
+        if (!more())
+            return reply;
+    }
+    const int end = data.indexOf("\r\n\r\n");
+    const QList<QByteArray> lines = data.left(end).split('\n');
+    reply.status = lines.value(0).split(' ').value(1).toInt();
+    for (const QByteArray &line : lines) {
+        if (line.toLower().startsWith("content-length:"))
+            reply.contentLength = line.mid(15).trimmed().toLongLong();
+    }
+    data = data.mid(end + 4);
+    while (data.size() < reply.contentLength) {
+        if (!more())
+            break;
+    }
+    reply.body = data.left(qMax<qint64>(reply.contentLength, 0));
+    return reply;
+}
+
+Reply get(quint16 port, const QByteArray &target)
+{
+    QTcpSocket socket;
+    if (!connectTo(socket, port))
+        return Reply();
+    sendRequest(socket, "GET", target);
+    return readReply(socket);
+}
+
+const QByteArray catalogue = R"([service]
+datetime_ms => 2014-03-07 16:05:09
+datetime_ov => 2014-03-07_16-05-09
+
+[account 12-34]
+SN => 12=34
+CELLULARE => 333 1234567
+E-MAIL => info@rossi.it
+RIVENDITORE => dealer7
+RAGIONE SOCIALE => Officina Rossi è C.
+
+[redirections]
+praxo => praxo;praxo;data;a;b;c;db_auto|moto_files/database;ref
+
+[products]
+praxo => prod;1;x;Auto;;prod;2;x;Moto;moto_files
+
+[bbad_releases]
+ita|*|praxo => 1.0 - first\r\n1.1 - second\r\n
+
+[max_bbad_release]
+moto_files|praxo => 2.5
+
+[max_bbad_release_lingue]
+moto_files|praxo|eng => 2.4
+
+[bbad_downloads]
+*|0|moto_files|praxo => /files/varnohub/praxo/moto_files/bbad_2.5.zip:bbadfile
+
+[downloads]
+1234|ita|0|0|standard_product|* => /a/1.zip:adfiles\r\n/a/2.zip:adfiles
+
+[answers]
+/files/varnohub/get_max_bbad_release.asp?workdir_product=truck_files&customization=praxo => 9.9\x20
+)";
+
+} // namespace
+
+class TestService : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_service.writeCatalogue(catalogue));
+        QVERIFY(m_service.writeFile(QStringLiteral("praxo/pc/ver_update.txt"), "3.65"));
+        QVERIFY(m_service.writeFile(QStringLiteral("praxo/with blank.txt"), "blank"));
+        QVERIFY(m_service.start());
+    }
+
+    void pages_data()
+    {
+        QTest::addColumn<QByteArray>("target");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        const QByteArray r = "/files/varnohub/";
+        QTest::newRow("login") << r + "login.asp?password=1234" << 200
+                               << QByteArray(
+                                      "OK\r\nSN=12=34\r\nCELLULARE=333 1234567\r\nE-MAIL=info@rossi.it\r\n"
+                                      "RIVENDITORE=dealer7\r\nRAGIONE SOCIALE=Officina Rossi \xe8 C.");
+        QTest::newRow("login unknown") << r + "login.asp?password=9999" << 200 << QByteArray("NO USER FOUND");
+        QTest::newRow("login empty") << r + "login.asp?password=" << 200 << QByteArray("NO USER FOUND");
+        QTest::newRow("not in maintenance")
+            << r + "newblocksite.asp?password=1234" << 200 << QByteArray("OK");
+        QTest::newRow("redirection") << r + "get_custom_redirection.asp?customization=praxo" << 200
+                                     << QByteArray("praxo;praxo;data;a;b;c;db_auto|moto_files/database;ref");
+        QTest::newRow("redirection unknown")
+            << r + "get_custom_redirection.asp?customization=other" << 200 << QByteArray("NOT FOUND");
+        QTest::newRow("products") << r + "get_product_names.asp?customization=praxo" << 200
+                                  << QByteArray("prod;1;x;Auto;;prod;2;x;Moto;moto_files");
+        QTest::newRow("releases, any product")
+            << r + "get_bbad_releases.asp?language=ita&workdir_product=&customization=praxo" << 200
+            << QByteArray("1.0 - first\r\n1.1 - second\r\n");
+        QTest::newRow("releases, no list")
+            << r + "get_mit_releases.asp?language=ita&workdir_product=&customization=praxo" << 200
+            << QByteArray();
+        QTest::newRow("max release") << r
+                + "get_max_bbad_release.asp?workdir_product=moto_files&customization=praxo"
+                                     << 200 << QByteArray("2.5");
+        QTest::newRow("max release unknown")
+            << r + "get_max_bbad_release.asp?workdir_product=&customization=praxo" << 200 << QByteArray("0");
+        QTest::newRow("max release per language") << r
+                + "get_max_bbad_release_lingue.asp?workdir_product=moto_files&customization=praxo&language="
+                  "eng" << 200 << QByteArray("2.4");
+        QTest::newRow("max release, language falls back") << r
+                + "get_max_bbad_release_lingue.asp?workdir_product=moto_files&customization=praxo&language="
+                  "ita" << 200 << QByteArray("2.5");
+        QTest::newRow("bbad downloads")
+            << r + "get_filebbad2download.asp?password=77&bbadversion=0&wdir=moto_files&customization=praxo"
+            << 200 << QByteArray("/files/varnohub/praxo/moto_files/bbad_2.5.zip:bbadfile");
+        QTest::newRow("bbad downloads, other version")
+            << r + "get_filebbad2download.asp?password=77&bbadversion=2.5&wdir=moto_files&customization=praxo"
+            << 200 << QByteArray("NOT FOUND");
+        QTest::newRow("downloads") << r
+                + "get_file2download.asp?password=1234&language=ita&adversion=0&mitversion=0&id_product_"
+                  "active=standard_product&customization=praxo"
+                                   << 200 << QByteArray("/a/1.zip:adfiles\r\n/a/2.zip:adfiles");
+        QTest::newRow("file size") << r + "get_filesize.asp?file=/files/varnohub/praxo/pc/ver_update.txt"
+                                   << 200 << QByteArray("4");
+        QTest::newRow("file size, encoded blank")
+            << r + "get_filesize.asp?file=/files/varnohub/praxo/with%20blank.txt" << 200 << QByteArray("5");
+        QTest::newRow("file size, missing")
+            << r + "get_filesize.asp?file=/files/varnohub/praxo/none.zip" << 200 << QByteArray("-1");
+        QTest::newRow("file size, folder")
+            << r + "get_filesize.asp?file=/files/varnohub/praxo" << 200 << QByteArray("-1");
+        QTest::newRow("file size, outside")
+            << r + "get_filesize.asp?file=/files/varnohub/praxo/../../x" << 200 << QByteArray("-1");
+        QTest::newRow("file contents")
+            << r + "get_filecontents.asp?file=praxo/pc/ver_update.txt" << 200 << QByteArray("3.65");
+        QTest::newRow("file contents, outside")
+            << r + "get_filecontents.asp?file=../service.ini" << 404 << QByteArray("NOT FOUND");
+        QTest::newRow("date, one extra character")
+            << r + "datetime_ms.asp" << 200 << QByteArray("2014-03-07 16:05:09\n");
+        QTest::newRow("date stamp") << r + "datetime_ov.asp" << 200 << QByteArray("2014-03-07_16-05-09");
+        QTest::newRow("written answer wins")
+            << r + "get_max_bbad_release.asp?workdir_product=truck_files&customization=praxo" << 200
+            << QByteArray("9.9 ");
+        QTest::newRow("static file") << r + "praxo/pc/ver_update.txt" << 200 << QByteArray("3.65");
+        QTest::newRow("static, encoded blank") << r + "praxo/with%20blank.txt" << 200 << QByteArray("blank");
+        QTest::newRow("static, missing") << r + "praxo/pc/none.txt" << 404 << QByteArray("NOT FOUND");
+        QTest::newRow("static, climbing out")
+            << r + "praxo/../../etc/passwd" << 404 << QByteArray("NOT FOUND");
+        QTest::newRow("static, encoded climb")
+            << r + "%2e%2e/%2e%2e/etc/passwd" << 404 << QByteArray("NOT FOUND");
+        QTest::newRow("outside the service root")
+            << QByteArray("/service.ini") << 404 << QByteArray("NOT FOUND");
+        QTest::newRow("upload needs a POST")
+            << r + "upload_file.asp?file_name=x" << 405 << QByteArray("METHOD NOT ALLOWED");
+    }
+
+    void pages()
+    {
+        QFETCH(QByteArray, target);
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        const Reply reply = get(m_service.port(), target);
+        QCOMPARE(reply.status, status);
+        QCOMPARE(reply.body, body);
+        QCOMPARE(reply.contentLength, qint64(body.size()));
+        QCOMPARE(m_service.requestLines().constLast(),
+                 QString::fromLatin1("GET " + target + ' ') + QString::number(status));
+    }
+
+    void userDataUpdatesShowInLaterLogins()
+    {
+        const QByteArray r = "/files/varnohub/";
+        QCOMPARE(get(m_service.port(),
+                     r
+                         + "update_user_data.asp?password=1234&data2update=cellulare&value=0%20"
+                           "1%20%C3%A8")
+                     .body,
+                 QByteArray("UPDATED"));
+        QCOMPARE(get(m_service.port(), r + "update_user_data.asp?password=1234&data2update=fax&value=1").body,
+                 QByteArray("ERROR: UNKNOWN FIELD"));
+        QCOMPARE(get(m_service.port(), r + "update_user_data.asp?password=55&data2update=email&value=1").body,
+                 QByteArray("NO USER FOUND"));
+        const QByteArray login = get(m_service.port(), r + "login.asp?password=1234").body;
+        QVERIFY2(login.contains("\r\nCELLULARE=0 1 \xe8\r\nE-MAIL="), login.constData());
+        QFile record(m_service.root() + QStringLiteral("/user_data.log"));
+        QVERIFY(record.open(QIODevice::ReadOnly));
+        QCOMPARE(record.readAll(), QByteArray("1234|CELLULARE => 0 1 \xc3\xa8\n"));
+        QVERIFY(record.remove());
+    }
+
+    void uploads_data()
+    {
+        QTest::addColumn<QByteArray>("fileName");
+        QTest::addColumn<QString>("stored"); // empty: refused
+        QTest::newRow("log archive") << QByteArray("log/data/SN1_2014-03-07_16-05-09.zip")
+                                     << "log/data/SN1_2014-03-07_16-05-09.zip";
+        QTest::newRow("doubled slash") << QByteArray("log/data//ovp/x.zip") << "log/data/ovp/x.zip";
+        QTest::newRow("climbing out") << QByteArray("../escaped.zip") << QString();
+        QTest::newRow("climbing out later") << QByteArray("log/../../escaped.zip") << QString();
+        QTest::newRow("encoded climb") << QByteArray("%2e%2e/escaped.zip") << QString();
+        QTest::newRow("backslash climb") << QByteArray("..\\escaped.zip") << QString();
+        QTest::newRow("no name") << QByteArray("log/") << QString();
+    }
+
+    void uploads()
+    {
+        QFETCH(QByteArray, fileName);
+        QFETCH(QString, stored);
+        QByteArray body("PK\x03\x04\x00\x01zip", 10);
+        QTcpSocket socket;
+        QVERIFY(connectTo(socket, m_service.port()));
+        sendRequest(socket, "POST", "/files/varnohub/upload_file.asp?file_name=" + fileName, body);
+        const Reply reply = readReply(socket);
+        QCOMPARE(reply.body, stored.isEmpty() ? QByteArray("UPLOAD REFUSED") : QByteArray("UPLOAD OK"));
+        if (!stored.isEmpty())
+            QCOMPARE(m_service.uploaded(stored), body);
+        QVERIFY(!QFile::exists(m_service.root() + QStringLiteral("/escaped.zip")));
+        QVERIFY(!QFile::exists(QFileInfo(m_service.root()).absolutePath() + QStringLiteral("/escaped.zip")));
+
+        // The connection goes on after an upload, refused or not.
+        sendRequest(socket, "GET", "/files/varnohub/datetime_ov.asp");
+        QCOMPARE(readReply(socket).status, 200);
+    }
+
+    void brokenUploadLeavesNoFile()
+    {
+        QVERIFY(m_service.writeFile(QStringLiteral("uploads/log/broken/old.zip"), "old"));
+        {
+            QTcpSocket socket;
+            QVERIFY(connectTo(socket, m_service.port()));
+            sendRequest(socket, "POST", "/files/varnohub/upload_file.asp?file_name=log/broken/old.zip",
+                        "partial", 1000);
+            QTest::qWait(200);
+            socket.abort();
+        }
+        QTRY_VERIFY(m_service.requestLines().constLast().startsWith(QLatin1String("POST ")));
+        QCOMPARE(m_service.uploaded(QStringLiteral("log/broken/old.zip")), QByteArray("old"));
+        const QStringList left
+            = QDir(m_service.root() + QStringLiteral("/uploads/log/broken")).entryList(QDir::Files);
+        QCOMPARE(left, QStringList { QStringLiteral("old.zip") });
+    }
+
+    void keepAliveAndConnectionLog()
+    {
+        m_service.clearLog();
+        QTcpSocket socket;
+        QVERIFY(connectTo(socket, m_service.port()));
+        QStringList expected;
+        for (int i = 0; i < 40; ++i) {
+            const QByteArray target
+                = "/files/varnohub/get_filesize.asp?file=praxo/pc/ver_update.txt&n=" + QByteArray::number(i);
+            sendRequest(socket, "GET", target);
+            const Reply reply = readReply(socket);
+            QCOMPARE(reply.body, QByteArray("4"));
+            QVERIFY(!reply.closed);
+            expected.append(QString::fromLatin1("GET " + target + " 200"));
+        }
+        QCOMPARE(m_service.requestLines(), expected);
+        QCOMPARE(m_service.connectionCount(), 1);
+
+        QCOMPARE(get(m_service.port(), "/files/varnohub/datetime_ov.asp").status, 200);
+        QCOMPARE(m_service.connectionCount(), 2);
+    }
+
+    void catalogueReloadedBetweenRequests()
+    {
+        QTcpSocket socket;
+        QVERIFY(connectTo(socket, m_service.port()));
+        const QByteArray target = "/files/varnohub/newblocksite.asp?password=1234";
+        for (const QByteArray &expected : { QByteArray("FILE NOT EXISTS"), QByteArray("OK") }) {
+            const bool maintenance = expected != "OK";
+            QVERIFY(m_service.writeCatalogue(catalogue + "[service]\nmaintenance => "
+                                             + (maintenance ? "1" : "0") + '\n'));
+            sendRequest(socket, "GET", target);
+            QCOMPARE(readReply(socket).body, expected);
+        }
+    }
+
+    void largeFileStreamedWhole()
+    {
+        // A sparse file with a marker at its end: the body crosses many reads.
+        const QString path = m_service.root() + QStringLiteral("/big/package.zip");
+        QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        const qint64 size = 48 * 1024 * 1024 + 7;
+        QVERIFY(file.resize(size - 3));
+        QVERIFY(file.seek(size - 3));
+        file.write("END");
+        file.close();
+
+        QTcpSocket socket;
+        QVERIFY(connectTo(socket, m_service.port()));
+        sendRequest(socket, "GET", "/files/varnohub/big/package.zip");
+        const Reply reply = readReply(socket);
+        QCOMPARE(reply.contentLength, size);
+        QCOMPARE(qint64(reply.body.size()), size);
+        QVERIFY(reply.body.endsWith("\0\0END"));
+        QVERIFY(file.remove());
+    }
+
+    void faults_data()
+    {
+        QTest::addColumn<QString>("rule");
+        QTest::addColumn<bool>("onCommandLine");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("bytes"); // body bytes that arrive
+        QTest::addColumn<bool>("closed"); // the service closed the connection
+        QTest::addColumn<int>("minimumMs"); // the answer takes at least this long
+        // The answer to fault is "0123456789" (10 bytes, written in the catalogue).
+        QTest::newRow("status") << "status 503" << false << 503 << 16 << false << 0;
+        QTest::newRow("status from the command line") << "status 500" << true << 500 << 16 << false << 0;
+        QTest::newRow("close") << "close 4" << false << 200 << 4 << true << 0;
+        QTest::newRow("close before the body") << "close 0" << true << 200 << 0 << true << 0;
+        QTest::newRow("close after the whole body") << "close 99" << false << 200 << 10 << true << 0;
+        QTest::newRow("stall") << "stall 3" << false << 200 << 3 << false << 0;
+        QTest::newRow("drip") << "drip 40" << false << 200 << 10 << false << 9 * 40;
+        QTest::newRow("latency") << "latency 300" << true << 200 << 10 << false << 300;
+        QTest::newRow("garbage") << "garbage 64" << false << 200 << 64 << false << 0;
+    }
+
+    void faults()
+    {
+        QFETCH(QString, rule);
+        QFETCH(bool, onCommandLine);
+        QFETCH(int, status);
+        QFETCH(int, bytes);
+        QFETCH(bool, closed);
+        QFETCH(int, minimumMs);
+
+        ServiceFixture service;
+        QByteArray ini = "[answers]\n/files/varnohub/fault/x.asp => 0123456789\n"
+                         "/files/varnohub/other.asp => fine\n";
+        QStringList arguments;
+        if (onCommandLine)
+            arguments << QStringLiteral("--fault") << QStringLiteral("/files/varnohub/fault/=>") + rule;
+        else
+            ini += "[faults]\n/files/varnohub/fault/ => " + rule.toLatin1() + '\n';
+        QVERIFY(service.writeCatalogue(ini));
+        QVERIFY(service.start(arguments));
+
+        QTcpSocket socket;
+        QVERIFY(connectTo(socket, service.port()));
+        QElapsedTimer clock;
+        clock.start();
+        sendRequest(socket, "GET", "/files/varnohub/fault/x.asp");
+        const Reply reply = readReply(socket, 700);
+        QVERIFY(clock.elapsed() >= minimumMs);
+        QCOMPARE(reply.status, status);
+        QCOMPARE(reply.body.size(), bytes);
+        if (rule.startsWith(QLatin1String("close")) || rule.startsWith(QLatin1String("stall")))
+            QCOMPARE(reply.contentLength, qint64(10));
+        if (!closed && reply.body.size() == reply.contentLength) {
+            // A whole answer leaves the connection usable.
+            sendRequest(socket, "GET", "/files/varnohub/other.asp");
+            QCOMPARE(readReply(socket).body, QByteArray("fine"));
+        }
+        if (closed)
+            QTRY_COMPARE(socket.state(), QAbstractSocket::UnconnectedState);
+        if (rule.startsWith(QLatin1String("stall"))) {
+            QVERIFY(socket.state() == QAbstractSocket::ConnectedState);
+            // Other connections are served meanwhile.
+            QCOMPARE(get(service.port(), "/files/varnohub/other.asp").body, QByteArray("fine"));
+        }
+        // Only the requests under the prefix are touched.
+        QCOMPARE(get(service.port(), "/files/varnohub/other.asp").body, QByteArray("fine"));
+        QCOMPARE(service.requestLines().constFirst(),
+                 QStringLiteral("GET /files/varnohub/fault/x.asp %1").arg(status));
+    }
+
+    void latencyForEveryRequest()
+    {
+        ServiceFixture service;
+        QVERIFY(service.start({ QStringLiteral("--latency-ms"), QStringLiteral("250") }));
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(get(service.port(), "/files/varnohub/datetime_ov.asp").status, 200);
+        QVERIFY(clock.elapsed() >= 250);
+    }
+
+    void stopsPromptlyWithOpenConnections()
+    {
+        // Started by hand to see how it ends.
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        QFile file(root.filePath(QStringLiteral("file.bin")));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(100000, 'x')) == 100000);
+        file.close();
+        QProcess process;
+        process.start(QStringLiteral(UPDATE_HUB_SERVICE_BIN),
+                      { QStringLiteral("--root"), root.path(), QStringLiteral("--port"), QStringLiteral("0"),
+                        QStringLiteral("--fault"), QStringLiteral("/files/varnohub/file.bin=>stall 10") });
+        QVERIFY(process.waitForReadyRead(10000));
+        const quint16 port = quint16(process.readLine().trimmed().toUInt());
+        QVERIFY(port != 0);
+
+        QTcpSocket idle, stalled;
+        QVERIFY(connectTo(idle, port));
+        sendRequest(idle, "GET", "/files/varnohub/datetime_ov.asp");
+        QCOMPARE(readReply(idle).status, 200);
+        QVERIFY(connectTo(stalled, port));
+        sendRequest(stalled, "GET", "/files/varnohub/file.bin");
+        QCOMPARE(readReply(stalled, 300).body.size(), 10);
+
+        QElapsedTimer clock;
+        clock.start();
+        process.terminate();
+        QVERIFY(process.waitForFinished(5000));
+        QVERIFY2(clock.elapsed() < 2000, QByteArray::number(clock.elapsed()).constData());
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        QTRY_COMPARE(stalled.state(), QAbstractSocket::UnconnectedState);
+        QTRY_COMPARE(idle.state(), QAbstractSocket::UnconnectedState);
+    }
+
+private:
+    ServiceFixture m_service;
+};
+
+QTEST_GUILESS_MAIN(TestService)
+#include "tst_service.moc"
