@@ -469,6 +469,72 @@ private slots:
         QTRY_COMPARE(idle.state(), QAbstractSocket::UnconnectedState);
     }
 
+    void demoCatalogueServesAWholeRun()
+    {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        QProcess make;
+        make.start(QStringLiteral(UPDATE_HUB_SERVICE_BIN), { QStringLiteral("--make-demo"), folder.path() });
+        QVERIFY(make.waitForFinished(30000));
+        QCOMPARE(make.exitCode(), 0);
+        ServiceFixture service(folder.path());
+        QVERIFY(service.start());
+        const quint16 port = service.port();
+        const QByteArray r = "/files/varnohub/";
+
+        const QList<QByteArray> fields
+            = get(port, r + "get_custom_redirection.asp?customization=praxo").body.split(';');
+        QCOMPARE(fields.size(), 8);
+        for (int i = 0; i <= 4; ++i)
+            QVERIFY(!fields.at(i).isEmpty());
+        QCOMPARE(get(port, r + fields.at(1) + "/update_software_varno_update/pc/ver_update.txt").body,
+                 QByteArray("3.65"));
+        QVERIFY(get(port, r + fields.at(1) + "/update_software_varno_update/language_list.ini")
+                    .body.contains("count=2"));
+        QVERIFY(get(port, r + "login.asp?password=DEMO0001").body.startsWith("OK\r\nSN="));
+
+        // Every package a first run is offered exists and is a sound archive.
+        const QByteArray software = r + fields.at(0) + "/software_varno/";
+        QByteArrayList entries { software + "languages/translations.zip:varno_pc",
+                                 software + "pc/release_0-" + get(port, software + "pc/version_pc.txt").body
+                                     + ".zip:varno_pc",
+                                 software + "palm/release_0-"
+                                     + get(port, software + "palm/version_palm.txt").body + ".zip:varno_palm",
+                                 r + fields.at(6) + "/0.zip:" + fields.at(6),
+                                 r + "pal_ov_balloon/balloon.zip:balloon" };
+        for (const QByteArray &product : { QByteArray("standard_product"), QByteArray("moto_files") }) {
+            const QByteArray bbad = get(port,
+                                        r + "get_filebbad2download.asp?password=DEMO0001&bbadversion=0&wdir="
+                                            + product + "&customization=praxo")
+                                        .body;
+            QVERIFY(!bbad.contains("NOT FOUND"));
+            entries += bbad.split('\r');
+            for (const QByteArray &language : { QByteArray("ita"), QByteArray("eng") }) {
+                const QByteArray target = r + "get_file2download.asp?password=DEMO0001&language=" + language
+                    + "&adversion=0&mitversion=0&id_product_active=" + product + "&customization=praxo";
+                const QByteArray answer = get(port, target).body;
+                QCOMPARE(answer.count(".zip:"), 2);
+                entries += answer.split('\r');
+                QCOMPARE(get(port, QByteArray(target).replace("adversion=0", "adversion=1.10")).body,
+                         QByteArray());
+            }
+        }
+        const bool canTest = QFileInfo::exists(QStringLiteral("/usr/bin/unzip"));
+        for (QByteArray entry : entries) {
+            entry = entry.trimmed();
+            const QByteArray path = entry.left(entry.indexOf(':'));
+            QVERIFY2(get(port, r + "get_filesize.asp?file=" + path).body.toLongLong() > 0, entry.constData());
+            if (canTest) {
+                QProcess unzip;
+                unzip.start(
+                    QStringLiteral("/usr/bin/unzip"),
+                    { QStringLiteral("-tq"), folder.filePath(QString::fromLatin1(path.mid(r.size()))) });
+                QVERIFY(unzip.waitForFinished(10000));
+                QVERIFY2(unzip.exitCode() == 0, entry.constData());
+            }
+        }
+    }
+
 private:
     ServiceFixture m_service;
 };
