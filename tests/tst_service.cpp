@@ -38,7 +38,7 @@ void sendRequest(QTcpSocket &socket, const QByteArray &method, const QByteArray 
 }
 
 // Reads one answer; gives up waiting for the body after waitMs without data.
-Reply readReply(QTcpSocket &socket, int waitMs = 5000)
+Reply readReply(QTcpSocket &socket, int waitMs = 5000, qint64 enough = -1)
 {
     Reply reply;
     QByteArray data;
@@ -62,7 +62,7 @@ Reply readReply(QTcpSocket &socket, int waitMs = 5000)
             reply.contentLength = line.mid(15).trimmed().toLongLong();
     }
     data = data.mid(end + 4);
-    while (data.size() < reply.contentLength) {
+    while (data.size() < reply.contentLength && (enough < 0 || data.size() < enough)) {
         if (!more())
             break;
     }
@@ -422,6 +422,24 @@ private slots:
         QCOMPARE(get(service.port(), "/files/varnohub/other.asp").body, QByteArray("fine"));
         QCOMPARE(service.requestLines().constFirst(),
                  QStringLiteral("GET /files/varnohub/fault/x.asp %1").arg(status));
+    }
+
+    void stalledClientsThatLeaveFreeTheirConnections()
+    {
+        // Each stalled answer holds one of a limited number of workers; more
+        // clients than workers leave in turn and the service still answers.
+        ServiceFixture service;
+        QVERIFY(
+            service.start({ QStringLiteral("--fault"), QStringLiteral("/files/varnohub/stall=>stall 2") }));
+        QVERIFY(service.writeCatalogue("[answers]\n/files/varnohub/stall => 0123456789\n"));
+        for (int i = 0; i < 120; ++i) {
+            QTcpSocket socket;
+            QVERIFY(connectTo(socket, service.port()));
+            sendRequest(socket, "GET", "/files/varnohub/stall");
+            QCOMPARE(readReply(socket, 2000, 2).body, QByteArray("01"));
+            socket.abort();
+        }
+        QCOMPARE(get(service.port(), "/files/varnohub/datetime_ov.asp").status, 200);
     }
 
     void latencyForEveryRequest()
