@@ -545,7 +545,7 @@ void UpdateService::send(const httplib::Request &request, httplib::Response &res
                 }
                 return false;
             }
-            const qint64 chunk = fault.kind == FaultSpec::Drip ? 1 : 64 * 1024;
+            const qint64 chunk = fault.kind == FaultSpec::Drip ? 1 : 256 * 1024;
             const qint64 count = std::min({ chunk, qint64(wanted), limit - qint64(offset) });
             QByteArray data;
             switch (source->answer.source) {
