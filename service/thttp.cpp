@@ -3,11 +3,8 @@
 #include "service/deployment.h"
 #include "service/serviceanswers.h"
 
-#include <QBuffer>
-#include <QDir>
 #include <QEventLoop>
 #include <QFile>
-#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
@@ -16,6 +13,9 @@
 #include <QSettings>
 #include <QTimer>
 #include <QUrl>
+
+#include <filesystem>
+#include <system_error>
 
 Q_LOGGING_CATEGORY(lcService, "update_hub.service")
 
@@ -38,16 +38,22 @@ THttp::THttp(QObject *parent)
     QSettings settings(QStringLiteral("./http_server.ini"), QSettings::IniFormat);
     const QString proxyPort = settings.value(QStringLiteral("server/proxy_port")).toString();
     const QString proxyServer = settings.value(QStringLiteral("server/proxy_server")).toString();
-    const QString subdir = settings.value(QStringLiteral("server/subdir"), QStringLiteral("praxo")).toString();
+    const QString subdir
+        = settings.value(QStringLiteral("server/subdir"), QStringLiteral("praxo")).toString();
     const QString address
-        = settings.value(QStringLiteral("server/address"), QLatin1String(Deployment::defaultServiceHost)).toString();
-    bool ok = false;
-    const int port = settings.value(QStringLiteral("server/port")).toString().toInt(&ok);
-    httpPort = ok && port > 0 && port < 65536 ? port : 80;
-    const int ftp = settings.value(QStringLiteral("server/ftp_port")).toString().toInt(&ok);
-    ftpServerPort = ok && ftp > 0 && ftp < 65536 ? ftp : 21;
-    const int stall = settings.value(QStringLiteral("server/stall_timeout")).toString().toInt(&ok);
-    stallSeconds = ok && stall > 0 ? stall : 60;
+        = settings.value(QStringLiteral("server/address"), QLatin1String(Deployment::defaultServiceHost))
+              .toString();
+    useProxyText
+        = settings.value(QStringLiteral("server/use_proxy_parameters"), QStringLiteral("0")).toString();
+    // The keys below came later; files without them keep the old behaviour.
+    const auto number = [&settings](const QString &key, int fallback, int highest) {
+        bool ok = false;
+        const int value = settings.value(key).toString().trimmed().toInt(&ok);
+        return ok && value > 0 && value <= highest ? value : fallback;
+    };
+    httpPort = number(QStringLiteral("server/port"), 80, 65535);
+    ftpServerPort = number(QStringLiteral("server/ftp_port"), 21, 65535);
+    stallSeconds = number(QStringLiteral("server/stall_timeout"), 60, 24 * 3600);
     setServer(address, subdir, proxyServer, proxyPort);
 
     speedTimer = new QTimer(this);
@@ -65,9 +71,11 @@ void THttp::setServer(const QString &address, const QString &customization, cons
     qCDebug(lcService).noquote() << "Proxy:" << proxyServer << "; Port:" << proxyPort;
     customizationKey = customization;
     if (!proxyServer.simplified().isEmpty() || !proxyPort.simplified().isEmpty()) {
+        // A port that is not a number (or not a port) is set as 0.
         bool ok = false;
-        const int port = proxyPort.toInt(&ok);
-        manager->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, proxyServer, quint16(ok ? port : 0)));
+        const int port = proxyPort.trimmed().toInt(&ok);
+        const quint16 proxyPortNumber = ok && port > 0 && port <= 65535 ? quint16(port) : 0;
+        manager->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, proxyServer, proxyPortNumber));
     } else {
         manager->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
     }
@@ -93,7 +101,7 @@ void THttp::responseHeaderReceived(QNetworkReply *reply)
 void THttp::stateChanged(int state)
 {
     static const char *const names[]
-        = {"Unconnected", "Host Lookup", "Connecting", "Sending", "Reading", "Connect", "Closing"};
+        = { "Unconnected", "Host Lookup", "Connecting", "Sending", "Reading", "Connect", "Closing" };
     if (state >= 0 && state < 7)
         qCDebug(lcService) << names[state];
 }
@@ -104,23 +112,33 @@ void THttp::requestFinished(int id, bool error)
 }
 
 THttp::Outcome THttp::run(const QByteArray &method, const QString &path, QIODevice *sink, QByteArray *text,
-                          QIODevice *body)
+                          QIODevice *body, int *status)
 {
     const int id = ++requestId;
     const int statusBefore = lastStatusCode;
+    // A new transfer counts its progress from zero, whatever the last one reached.
     lastDone = 0;
+    if (status)
+        *status = 0;
 
     // The path goes out exactly as built: nothing is encoded again.
-    const QByteArray address = "http://" + serverAddress.toLatin1() + ':' + QByteArray::number(httpPort)
-        + path.toLatin1();
+    const QByteArray address
+        = "http://" + serverAddress.toLatin1() + ':' + QByteArray::number(httpPort) + path.toLatin1();
     QNetworkRequest request(QUrl::fromEncoded(address, QUrl::TolerantMode));
+    // No byte for this long (before or after the header) aborts the transfer.
     request.setTransferTimeout(stallSeconds * 1000);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    // Bodies arrive as sent, so their size can be checked against Content-Length.
+    request.setRawHeader(QByteArrayLiteral("Accept-Encoding"), QByteArrayLiteral("identity"));
     if (body)
         request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/octet-stream"));
 
     stateChanged(2);
     QNetworkReply *reply = method == "POST" ? manager->post(request, body) : manager->get(request);
+    // Downloads into a file keep little in memory: the network thread waits
+    // while this much is unread.
+    if (sink)
+        reply->setReadBufferSize(4 * 1024 * 1024);
     bool headerSeen = false;
     bool tooLarge = false;
     bool writeFailed = false;
@@ -133,11 +151,13 @@ THttp::Outcome THttp::run(const QByteArray &method, const QString &path, QIODevi
         bodyBytes += chunk.size();
         if (sink) {
             if (sink->write(chunk) != chunk.size()) {
+                qCDebug(lcService) << "cannot write the download:" << sink->errorString();
                 writeFailed = true;
                 reply->abort();
             }
         } else if (text) {
             if (text->size() + chunk.size() > maxTextAnswer) {
+                qCDebug(lcService) << "answer larger than" << maxTextAnswer << "bytes: abandoned";
                 tooLarge = true;
                 reply->abort();
             } else {
@@ -146,7 +166,7 @@ THttp::Outcome THttp::run(const QByteArray &method, const QString &path, QIODevi
         }
     };
     connect(reply, &QNetworkReply::metaDataChanged, this, [&]() {
-        if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
+        if (!headerSeen && reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
             headerSeen = true;
             stateChanged(4);
             responseHeaderReceived(reply);
@@ -161,17 +181,34 @@ THttp::Outcome THttp::run(const QByteArray &method, const QString &path, QIODevi
     // User input waits: a click during a request must not start a second one.
     if (!reply->isFinished())
         waitLoop.exec(QEventLoop::ExcludeUserInputEvents);
-    take();
+    if (!tooLarge && !writeFailed)
+        take();
+    if (!headerSeen && reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
+        headerSeen = true;
+        responseHeaderReceived(reply);
+    }
+    // Nothing of this reply may reach the locals above once we return.
+    reply->disconnect(this);
 
     const QNetworkReply::NetworkError error = reply->error();
     const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
-    const bool shortBody = headerSeen && announced.isValid() && bodyBytes != announced.toLongLong();
-    const bool failed = tooLarge || writeFailed || shortBody || (error != QNetworkReply::NoError && !headerSeen)
-        || error == QNetworkReply::RemoteHostClosedError || error == QNetworkReply::OperationCanceledError
-        || error == QNetworkReply::TimeoutError;
+    // Errors below 200 are connection and proxy failures (refused, dropped,
+    // stall time-out, ...); ProtocolFailure is a broken answer. HTTP statuses
+    // such as 404 are answers: their body is kept for the caller.
+    const bool transportFailed
+        = (error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied)
+        || error == QNetworkReply::ProtocolFailure;
+    // A close before the announced length is usually RemoteHostClosedError,
+    // but the count is checked as well. Without a Content-Length the end of
+    // the body is the end of the connection, so a drop cannot be told apart.
+    const bool shortBody
+        = headerSeen && announced.isValid() && method != "HEAD" && bodyBytes != announced.toLongLong();
+    const bool failed = tooLarge || writeFailed || shortBody || transportFailed || !headerSeen;
     requestFinished(id, failed || error != QNetworkReply::NoError);
     if (error != QNetworkReply::NoError)
         qCDebug(lcService) << "error" << error << reply->errorString();
+    if (shortBody)
+        qCDebug(lcService) << "body of" << bodyBytes << "bytes, announced" << announced.toLongLong();
     reply->deleteLater();
     stateChanged(0);
 
@@ -183,6 +220,8 @@ THttp::Outcome THttp::run(const QByteArray &method, const QString &path, QIODevi
             text->clear();
         return Outcome::Failed;
     }
+    if (status)
+        *status = lastStatusCode;
     return Outcome::Complete;
 }
 
@@ -195,34 +234,41 @@ QString THttp::getText(const QString &path)
 
 bool THttp::getToFile(const QString &path, const QString &localFile)
 {
+    // The target is replaced only by a complete download: an older copy
+    // survives a broken transfer.
     const QString partFile = localFile + QStringLiteral(".part");
     QFile part(partFile);
     if (!part.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        qCDebug(lcService) << "cannot create" << partFile;
+        qCDebug(lcService) << "cannot create" << partFile << part.errorString();
         return false;
     }
-    const int statusBefore = lastStatusCode;
-    lastStatusCode = 0;
-    const Outcome outcome = run("GET", path, &part, nullptr);
+    int status = 0;
+    const Outcome outcome = run("GET", path, &part, nullptr, nullptr, &status);
     const bool flushed = part.flush();
     part.close();
-    const bool complete = outcome == Outcome::Complete && flushed && lastStatusCode == 200;
-    if (lastStatusCode == 0)
-        lastStatusCode = statusBefore;
+    const bool complete
+        = outcome == Outcome::Complete && status == 200 && flushed && part.error() == QFileDevice::NoError;
     if (!complete) {
         QFile::remove(partFile);
         return false;
     }
-    if (QFileInfo::exists(localFile) && !QFile::remove(localFile)) {
+    // One rename that replaces the target, so no moment is left without it.
+    std::error_code failure;
+    std::filesystem::rename(std::filesystem::path(partFile.toStdU16String()),
+                            std::filesystem::path(localFile.toStdU16String()), failure);
+    if (failure) {
+        qCDebug(lcService) << "cannot rename" << partFile << "to" << localFile
+                           << QString::fromStdString(failure.message());
         QFile::remove(partFile);
         return false;
     }
-    return QFile::rename(partFile, localFile);
+    return true;
 }
 
 QString THttp::login(const QString &code)
 {
-    return getText(servicePathRoot + QStringLiteral("login.asp?password=") + ServiceAnswers::accountCode(code));
+    return getText(servicePathRoot + QStringLiteral("login.asp?password=")
+                   + ServiceAnswers::accountCode(code));
 }
 
 QString THttp::updateUserData(const QString &code, const QString &field, const QString &value)
@@ -237,7 +283,8 @@ QString THttp::updateUserData(const QString &code, const QString &field, const Q
 QString THttp::getCustomRedirection()
 {
     qCDebug(lcService) << "customization" << customizationKey;
-    return getText(servicePathRoot + QStringLiteral("get_custom_redirection.asp?customization=") + customizationKey);
+    return getText(servicePathRoot + QStringLiteral("get_custom_redirection.asp?customization=")
+                   + customizationKey);
 }
 
 QString THttp::getBbadReleases(const QString &language, const QString &productFolder)
@@ -256,13 +303,14 @@ QString THttp::getMitReleases(const QString &language, const QString &productFol
 
 QString THttp::getProductNames()
 {
-    return getText(servicePathRoot + QStringLiteral("get_product_names.asp?customization=") + customizationKey);
+    return getText(servicePathRoot + QStringLiteral("get_product_names.asp?customization=")
+                   + customizationKey);
 }
 
 QString THttp::getMaxBbadRelease(const QString &productFolder, const QString &key)
 {
-    return getText(servicePathRoot + QStringLiteral("get_max_bbad_release.asp?workdir_product=") + productFolder
-                   + QStringLiteral("&customization=") + key);
+    return getText(servicePathRoot + QStringLiteral("get_max_bbad_release.asp?workdir_product=")
+                   + productFolder + QStringLiteral("&customization=") + key);
 }
 
 QString THttp::getFileBbad2Download(const QString &code, const QString &version, const QString &workFolder,
@@ -309,8 +357,8 @@ bool THttp::uploadFile(const QString &localFolder, const QString &remotePrefix, 
     if (!file.open(QIODevice::ReadOnly))
         return false;
     QByteArray answer;
-    run("POST", servicePathRoot + QStringLiteral("upload_file.asp?file_name=") + remotePrefix + fileName, nullptr,
-        &answer, &file);
+    run("POST", servicePathRoot + QStringLiteral("upload_file.asp?file_name=") + remotePrefix + fileName,
+        nullptr, &answer, &file);
     return answer == "UPLOAD OK";
 }
 

@@ -31,6 +31,10 @@ public:
     int port() const { return httpPort; }
     int ftpPort() const { return ftpServerPort; }
     int stallTimeout() const { return stallSeconds; }
+    /// "server/use_proxy_parameters" as written ("0" when absent); the
+    /// version-report upload connects directly only when it is "0".
+    QString useProxyParametersText() const { return useProxyText; }
+    bool useProxyParameters() const { return useProxyText.trimmed() != QLatin1String("0"); }
 
     /// GET of a service path; the body as Latin-1 text.
     QString getText(const QString &path);
@@ -80,14 +84,16 @@ public slots:
 private:
     enum class Outcome { Complete, Failed };
     /// Runs one request; the body goes to sink (a file) or is collected in text.
+    /// status receives this request's HTTP status (0 when no header came).
     Outcome run(const QByteArray &method, const QString &path, QIODevice *sink, QByteArray *text,
-                QIODevice *body = nullptr);
+                QIODevice *body = nullptr, int *status = nullptr);
     void responseHeaderReceived(QNetworkReply *reply);
 
     QNetworkAccessManager *manager = nullptr;
     QTimer *speedTimer = nullptr;
     QString customizationKey;
     QString serverAddress;
+    QString useProxyText;
     int httpPort = 80;
     int ftpServerPort = 21;
     int stallSeconds = 60;
