@@ -181,7 +181,8 @@ THttp::Outcome THttp::run(const QByteArray &method, const QString &path, QIODevi
     // User input waits: a click during a request must not start a second one.
     if (!reply->isFinished())
         waitLoop.exec(QEventLoop::ExcludeUserInputEvents);
-    if (!tooLarge && !writeFailed)
+    // An aborted reply (stall time-out) is closed and has nothing left to read.
+    if (!tooLarge && !writeFailed && reply->isOpen())
         take();
     if (!headerSeen && reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
         headerSeen = true;

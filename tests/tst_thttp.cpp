@@ -1,232 +1,410 @@
-// The service client against a small HTTP responder on loopback (real TCP):
-// request lines as sent, status rules, the part-file download and its
-// failures, and the progress accounting with chosen numbers.
-#include "service/serviceanswers.h"
+// The service client against the reference update service on loopback: the
+// request lines as the service logged them, answers and sentinels, the status
+// rules, part-file downloads and their failures, uploads, time-outs and the
+// proxy, and one connection for a whole series of requests.
 #include "service/thttp.h"
-#include "support/loopbackservice.h"
+#include "support/servicefixture.h"
 #include "support/workspace.h"
 
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QtTest>
+
+#include <functional>
+#include <memory>
 
 namespace {
 
-// Every test's service answers all targets alike unless it says otherwise.
-struct Responder : LoopbackService
+// A free loopback port with nobody listening on it.
+quint16 closedPort()
 {
-    void set(const QByteArray &body, int status = 200) { answerOthers(body, status); }
-};
-
-void writeServerIni(const TestWorkspace &ws, quint16 port, const QByteArray &extra = QByteArray())
-{
-    ws.writeFile(QStringLiteral("http_server.ini"),
-                 "[server]\naddress=127.0.0.1\nport=" + QByteArray::number(port) + "\nsubdir=custom\n" + extra);
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
 }
 
+// One test's world: a working folder, the service, and a client whose
+// http_server.ini points at the service.
+struct Setup
+{
+    TestWorkspace ws;
+    ServiceFixture service;
+    std::unique_ptr<THttp> http;
+
+    bool start(const QByteArray &catalogue = QByteArray(), const QByteArray &extraIni = QByteArray())
+    {
+        if (!catalogue.isEmpty() && !service.writeCatalogue(catalogue))
+            return false;
+        if (!service.start())
+            return false;
+        if (!ServiceFixture::writeHttpServerIni(ws.path(), service.port(), QStringLiteral("custom"),
+                                                extraIni))
+            return false;
+        http = std::make_unique<THttp>();
+        return true;
+    }
+
+    // The logged requests as "METHOD TARGET", without the status.
+    QStringList requests() const
+    {
+        QStringList lines = service.requestLines();
+        for (QString &line : lines)
+            line = line.left(line.lastIndexOf(QLatin1Char(' ')));
+        return lines;
+    }
+};
+
+using Call = std::function<QString(THttp &)>;
+
 } // namespace
+
+Q_DECLARE_METATYPE(Call)
 
 class TestTHttp : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void answers_data()
+    void initTestCase()
     {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("input");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("dashes") << "code" << "AB-12-CD" << "AB12CD";
-        QTest::newRow("empty version") << "version" << "" << "0";
-        QTest::newRow("not found version") << "version" << "NOT FOUND" << "0";
-        QTest::newRow("version kept") << "version" << "2.10" << "2.10";
-        QTest::newRow("car product") << "product" << "" << "standard_product";
-        QTest::newRow("date ms") << "ms" << "2026-12-08 10:11:12Z" << "2026-12-08 10:11:12";
-        QTest::newRow("date ms slashes") << "ms" << "08/12/2026 10:11:12Z" << "";
-        QTest::newRow("date ms empty") << "ms" << "" << "";
-        QTest::newRow("stamp") << "stamp" << "2026-12-08_10-11-12" << "2026-12-08_10-11-12";
-        QTest::newRow("stamp with blank") << "stamp" << "2026-12-08 10-11-12" << "";
-        QTest::newRow("stamp short year") << "stamp" << "26-12-08_10" << "";
+#ifndef UPDATE_HUB_SERVICE_BIN
+        QSKIP("the reference service is not built");
+#endif
     }
 
-    void answers()
+    void requestLines_data()
     {
-        QFETCH(QString, kind);
-        QFETCH(QString, input);
-        QFETCH(QString, expected);
-        QString result;
-        if (kind == QLatin1String("code"))
-            result = ServiceAnswers::accountCode(input);
-        else if (kind == QLatin1String("version"))
-            result = ServiceAnswers::versionValue(input);
-        else if (kind == QLatin1String("product"))
-            result = ServiceAnswers::productValue(input);
-        else if (kind == QLatin1String("ms"))
-            result = ServiceAnswers::dateTimeMs(input);
-        else
-            result = ServiceAnswers::dateStamp(input);
-        QCOMPARE(result, expected);
+        QTest::addColumn<Call>("call");
+        QTest::addColumn<QString>("target");
+        const QString root = QStringLiteral("/files/varnohub/");
+        QTest::newRow("login, dashes removed")
+            << Call([](THttp &h) { return h.login(QStringLiteral("DE-MO-0001")); })
+            << root + "login.asp?password=DEMO0001";
+        QTest::newRow("login without dashes")
+            << Call([](THttp &h) { return h.login(QStringLiteral("DEMO0001")); })
+            << root + "login.asp?password=DEMO0001";
+        QTest::newRow("user data, three words") << Call([](THttp &h) {
+            return h.updateUserData(QStringLiteral("A-1"), QStringLiteral("rivenditore"),
+                                    QStringLiteral("Tre Parole Qui"));
+        }) << root + "update_user_data.asp?password=A1&data2update=rivenditore&value=Tre%20Parole%20Qui";
+        QTest::newRow("user data, characters of a query") << Call([](THttp &h) {
+            return h.updateUserData(QStringLiteral("A1"), QStringLiteral("ragione_sociale"),
+                                    QStringLiteral("Rossi & Figli=100%+"));
+        })
+                                                          << root
+                + "update_user_data.asp?password=A1&data2update=ragione_sociale&value=Rossi%20%26%20Figli%"
+                  "3D100%25%2B";
+        QTest::newRow("redirection") << Call([](THttp &h) { return h.getCustomRedirection(); })
+                                     << root + "get_custom_redirection.asp?customization=custom";
+        QTest::newRow("bbad releases, car product sent empty")
+            << Call([](THttp &h) { return h.getBbadReleases(QStringLiteral("ita"), QString()); })
+            << root + "get_bbad_releases.asp?language=ita&workdir_product=&customization=custom";
+        QTest::newRow("mit releases")
+            << Call([](THttp &h) { return h.getMitReleases(QStringLiteral("eng"), QStringLiteral("moto")); })
+            << root + "get_mit_releases.asp?language=eng&workdir_product=moto&customization=custom";
+        QTest::newRow("product names") << Call([](THttp &h) { return h.getProductNames(); })
+                                       << root + "get_product_names.asp?customization=custom";
+        QTest::newRow("max bbad release, caller's key") << Call([](THttp &h) {
+            return h.getMaxBbadRelease(QStringLiteral("truck"), QStringLiteral("soft"));
+        }) << root + "get_max_bbad_release.asp?workdir_product=truck&customization=soft";
+        QTest::newRow("bbad downloads, values normalised") << Call([](THttp &h) {
+            return h.getFileBbad2Download(QStringLiteral("A-1"), QStringLiteral("NOT FOUND"), QString(),
+                                          QStringLiteral("soft"));
+        })
+                                                           << root
+                + "get_filebbad2download.asp?password=A1&bbadversion=0&wdir=standard_product&customization="
+                  "soft";
+        QTest::newRow("downloads, values normalised") << Call([](THttp &h) {
+            return h.getFile2Download(QStringLiteral("A-1"), QStringLiteral("ita"),
+                                      QStringLiteral("NOT FOUND"), QString(), QString(),
+                                      QStringLiteral("soft"));
+        })
+                                                      << root
+                + "get_file2download.asp?password=A1&language=ita&adversion=0&mitversion=0"
+                  "&id_product_active=standard_product&customization=soft";
+        QTest::newRow("downloads, values kept") << Call([](THttp &h) {
+            return h.getFile2Download(QStringLiteral("A1"), QStringLiteral("ita"), QStringLiteral("2.10"),
+                                      QStringLiteral("1.5"), QStringLiteral("moto"), QStringLiteral("soft"));
+        })
+                                                << root
+                + "get_file2download.asp?password=A1&language=ita&adversion=2.10&mitversion=1.5"
+                  "&id_product_active=moto&customization=soft";
+        QTest::newRow("file size, path part of the entry") << Call([](THttp &h) {
+            return QString::number(h.getFileSize(QStringLiteral("/files/varnohub/db/0.zip:db:x")));
+        }) << root + "get_filesize.asp?file=/files/varnohub/db/0.zip";
+        QTest::newRow("service date")
+            << Call([](THttp &h) { return h.getDateTimeMs(); }) << root + "datetime_ms.asp";
+        QTest::newRow("service stamp")
+            << Call([](THttp &h) { return h.getDateStamp(); }) << root + "datetime_ov.asp";
+        QTest::newRow("updater version file")
+            << Call([](THttp &h) { return QString::number(h.isUpdaterNewer(3.65)); })
+            << root + "custom/update_software_varno_update/pc/ver_update.txt";
+        QTest::newRow("path already encoded is not encoded again")
+            << Call([](THttp &h) { return h.getText(QStringLiteral("/files/varnohub/a%20b.txt?x=1%262+3")); })
+            << root + "a%20b.txt?x=1%262+3";
     }
 
-    void versionNumbers()
+    void requestLines()
     {
-        QCOMPARE(ServiceAnswers::versionNumber(QStringLiteral("3.10")), ServiceAnswers::versionNumber(QStringLiteral("3.1")));
-        QCOMPARE(ServiceAnswers::versionNumber(QStringLiteral("abc")), 0.0);
-        QCOMPARE(ServiceAnswers::versionNumber(QStringLiteral("3.65\r\n")), 3.65);
+        QFETCH(Call, call);
+        QFETCH(QString, target);
+        Setup s;
+        QVERIFY(s.start());
+        call(*s.http);
+        QCOMPARE(s.requests(), QStringList { QLatin1String("GET ") + target });
     }
 
-    void settingsAndProxy()
+    void answersAndSentinels()
     {
-        {
-            TestWorkspace ws;
-            THttp http;
-            QCOMPARE(http.address(), QStringLiteral("update.orvane.com"));
-            QCOMPARE(http.customization(), QStringLiteral("praxo"));
-            QCOMPARE(http.port(), 80);
-            QCOMPARE(http.ftpPort(), 21);
-            QCOMPARE(http.stallTimeout(), 60);
-            QCOMPARE(http.networkManager()->proxy().type(), QNetworkProxy::NoProxy);
-        }
-        {
-            TestWorkspace ws;
-            ws.writeFile(QStringLiteral("http_server.ini"), "[server]\nproxy_port=3128\nftp_port=2121\n");
-            THttp http;
-            QCOMPARE(http.networkManager()->proxy().type(), QNetworkProxy::HttpProxy);
-            QCOMPARE(http.networkManager()->proxy().hostName(), QString());
-            QCOMPARE(http.networkManager()->proxy().port(), quint16(3128));
-            QCOMPARE(http.ftpPort(), 2121);
-        }
-        {
-            TestWorkspace ws;
-            ws.writeFile(QStringLiteral("http_server.ini"), "[server]\nproxy_server=proxy.local\nproxy_port=abc\n");
-            THttp http;
-            QCOMPARE(http.networkManager()->proxy().port(), quint16(0));
-        }
-    }
+        Setup s;
+        QVERIFY(
+            s.start("[account DEMO0001]\nRAGIONE SOCIALE => Caff\\xe8 Rossi\n"
+                    "[service]\ndatetime_ms => 2026-12-08 10:11:12.345\ndatetime_ov => 08/12/2026\n"
+                    "[answers]\n/files/varnohub/get_filesize.asp?file=big.zip => 3600000000\n"
+                    "/files/varnohub/get_filesize.asp?file=odd.zip => 12 bytes\n"
+                    "/files/varnohub/custom/update_software_varno_update/pc/ver_update.txt => 3.70\\r\\n\n"));
+        THttp &http = *s.http;
 
-    void speedAndTimeLeft()
-    {
-        TestWorkspace ws;
-        THttp http;
-        http.dataReadProgress(5000, 10000);
-        http.timeSpeed();
-        QCOMPARE(http.speedText(), QStringLiteral("4.00 kB/s"));
-        QCOMPARE(http.timeText(), QStringLiteral(" "));
+        // Latin-1 text, lines as sent.
+        QCOMPARE(http.login(QStringLiteral("DEMO-0001")),
+                 QStringLiteral("OK\r\nRAGIONE SOCIALE=Caff\u00e8 Rossi"));
+        QCOMPARE(http.statusCode(), 200);
+        QVERIFY(http.login(QStringLiteral("NOBODY")).contains(QLatin1String("NO USER FOUND")));
+        QVERIFY(http.getFile2Download(QStringLiteral("A1"), QStringLiteral("ita"), QString(), QString(),
+                                      QString(), QStringLiteral("praxo"))
+                    .contains(QLatin1String("NOT FOUND")));
 
-        THttp slow;
-        slow.dataReadProgress(900, 900);
-        slow.timeSpeed();
-        QCOMPARE(slow.speedText(), QStringLiteral("900.00 B/s"));
-        // A second without bytes changes nothing.
-        slow.timeSpeed();
-        QCOMPARE(slow.secondsActive(), 1);
-        QCOMPARE(slow.speedText(), QStringLiteral("900.00 B/s"));
-        // A new transfer starting below the last report counts from zero.
-        slow.dataReadProgress(100, 1000);
-        QCOMPARE(slow.countedThisSecond(), qint64(100));
-        QCOMPARE(ServiceAnswers::timeLeftText(3725), QStringLiteral(" 01:02:05"));
-    }
+        // Sizes: beyond 32 bits, -1 for a missing file, 0 for what is no number.
+        QVERIFY(s.service.writeFile(QStringLiteral("pkg/a.zip"), QByteArray(1500, 'a')));
+        QCOMPARE(http.getFileSize(QStringLiteral("big.zip:x")), Q_INT64_C(3600000000));
+        QCOMPARE(http.getFileSize(QStringLiteral("/files/varnohub/pkg/a.zip:work")), qint64(1500));
+        QCOMPARE(http.getFileSize(QStringLiteral("/files/varnohub/pkg/none.zip:work")), qint64(-1));
+        QCOMPARE(http.getFileSize(QStringLiteral("odd.zip")), qint64(0));
 
-    void requestLinesAsSent()
-    {
-        TestWorkspace ws;
-        Responder responder;
-        writeServerIni(ws, responder.port());
-        THttp http;
-        responder.set("UPDATED");
-        QCOMPARE(http.updateUserData(QStringLiteral("A-1"), QStringLiteral("ragione_sociale"), QStringLiteral("Rossi & Figli srl")),
-                 QStringLiteral("UPDATED"));
-        http.getFile2Download(QStringLiteral("A-1"), QStringLiteral("ita"), QStringLiteral("NOT FOUND"), QString(), QString(),
-                              QStringLiteral("soft"));
-        responder.set("1234");
-        QCOMPARE(http.getFileSize(QStringLiteral("/files/varnohub/db/0.zip:db")), qint64(1234));
-        responder.set("3.70");
+        // The sum is never cleared: a second call adds to the first.
+        const QStringList entries { QStringLiteral("big.zip:x"),
+                                    QStringLiteral("/files/varnohub/pkg/a.zip:work") };
+        QCOMPARE(http.sumFileSizes(entries), Q_INT64_C(3600001500));
+        QCOMPARE(http.sumFileSizes(entries), Q_INT64_C(7200003000));
+        QCOMPARE(http.expected(), Q_INT64_C(7200003000));
+        QCOMPARE(http.filesCounted(), 2);
+
+        // Dates: the last character dropped; a stamp written otherwise is refused.
+        QCOMPARE(http.getDateTimeMs(), QStringLiteral("2026-12-08 10:11:12.345"));
+        QCOMPARE(http.getDateStamp(), QString());
+
         QVERIFY(http.isUpdaterNewer(3.65));
-        QCOMPARE(responder.requests,
-                 QStringList({QStringLiteral("GET /files/varnohub/update_user_data.asp?password=A1&data2update=ragione_sociale"
-                                             "&value=Rossi%20%26%20Figli%20srl"),
-                              QStringLiteral("GET /files/varnohub/get_file2download.asp?password=A1&language=ita&adversion=0"
-                                             "&mitversion=0&id_product_active=standard_product&customization=soft"),
-                              QStringLiteral("GET /files/varnohub/get_filesize.asp?file=/files/varnohub/db/0.zip"),
-                              QStringLiteral("GET /files/varnohub/custom/update_software_varno_update/pc/ver_update.txt")}));
+        QVERIFY(!http.isUpdaterNewer(3.7));
+        QVERIFY(!http.isUpdaterNewer(3.71));
     }
 
-    void statusKeptWhenNoHeaderArrives()
+    void statusRules()
     {
-        TestWorkspace ws;
-        Responder responder;
-        responder.set("not found", 404);
-        writeServerIni(ws, responder.port());
-        THttp http;
-        http.getText(QStringLiteral("/files/varnohub/x"));
+        Setup s;
+        QVERIFY(s.start("[faults]\n/files/varnohub/err => status 500\n/files/varnohub/stall => stall 0\n",
+                        "stall_timeout=1\n"));
+        THttp &http = *s.http;
+
+        // An HTTP error is an answer: status and body are kept.
+        QCOMPARE(http.getText(QStringLiteral("/files/varnohub/missing.txt")), QStringLiteral("NOT FOUND"));
         QCOMPARE(http.statusCode(), 404);
+        QCOMPARE(http.getText(QStringLiteral("/files/varnohub/err")), QStringLiteral("FAULT STATUS 500"));
+        QCOMPARE(http.statusCode(), 500);
 
-        // Nothing listens on a freshly closed port: refused, empty, status kept.
-        quint16 closed = 0;
-        {
-            QTcpServer probe;
-            probe.listen(QHostAddress::LocalHost, 0);
-            closed = probe.serverPort();
-        }
-        TestWorkspace ws2;
-        writeServerIni(ws2, closed);
-        THttp refused;
-        QCOMPARE(refused.getText(QStringLiteral("/files/varnohub/x")), QString());
-        QCOMPARE(refused.statusCode(), 0);
-    }
-
-    void downloadReplacesOnlyWhenComplete()
-    {
-        TestWorkspace ws;
-        Responder responder;
-        writeServerIni(ws, responder.port(), "stall_timeout=1\n");
-        ws.writeFile(QStringLiteral("language_list.ini"), "old");
-        THttp http;
-
-        responder.set(QByteArray(300000, 'n'));
-        QVERIFY(http.getToFile(QStringLiteral("/files/varnohub/a"), QStringLiteral("language_list.ini")));
-        QCOMPARE(ws.readFile(QStringLiteral("language_list.ini")), QByteArray(300000, 'n'));
-        QVERIFY(!QFile::exists(ws.filePath(QStringLiteral("language_list.ini.part"))));
-
-        // Dropped after a few bytes: the file stays as it was.
-        responder.set(QByteArray(300000, 'd'));
-        responder.closeAfter = 1000;
-        QVERIFY(!http.getToFile(QStringLiteral("/files/varnohub/a"), QStringLiteral("language_list.ini")));
-        QCOMPARE(ws.readFile(QStringLiteral("language_list.ini")), QByteArray(300000, 'n'));
-        QVERIFY(!QFile::exists(ws.filePath(QStringLiteral("language_list.ini.part"))));
-
-        // Stalled: abandoned after the stall time-out, nothing replaced.
-        responder.closeAfter = -1;
-        responder.stallAfter = 10;
+        // A stalled answer fails like a lost connection: empty, status kept.
         QElapsedTimer timer;
         timer.start();
-        QVERIFY(!http.getToFile(QStringLiteral("/files/varnohub/a"), QStringLiteral("language_list.ini")));
-        QVERIFY(timer.elapsed() >= 900 && timer.elapsed() < 10000);
-        QCOMPARE(ws.readFile(QStringLiteral("language_list.ini")), QByteArray(300000, 'n'));
+        QCOMPARE(http.getText(QStringLiteral("/files/varnohub/stall")), QString());
+        QVERIFY2(timer.elapsed() < 8000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(http.statusCode(), 500);
 
-        // A status other than 200 never replaces the file either.
-        responder.stallAfter = -1;
-        responder.set(QByteArray(300000, 'x'), 404);
-        QVERIFY(!http.getToFile(QStringLiteral("/files/varnohub/a"), QStringLiteral("language_list.ini")));
-        QCOMPARE(ws.readFile(QStringLiteral("language_list.ini")), QByteArray(300000, 'n'));
+        // The isUpdaterNewer of a missing version file is "no", and 404 stays.
+        QVERIFY(!http.isUpdaterNewer(0.5));
+        QCOMPARE(http.statusCode(), 404);
     }
 
-    void uploadAnswerMustBeExact()
+    void unreachableService_data()
     {
+        QTest::addColumn<QByteArray>("ini");
+        const QByteArray port = QByteArray::number(closedPort());
+        QTest::newRow("connection refused")
+            << "[server]\naddress=127.0.0.1\nport=" + port + "\nstall_timeout=2\n";
+        QTest::newRow("proxy refuses")
+            << "[server]\naddress=127.0.0.1\nport=80\nproxy_server=127.0.0.1\nproxy_port=" + port
+                + "\nstall_timeout=2\n";
+        QTest::newRow("proxy without a host")
+            << QByteArray("[server]\naddress=127.0.0.1\nport=80\nproxy_port=3128\n"
+                          "stall_timeout=2\n");
+    }
+
+    void unreachableService()
+    {
+        QFETCH(QByteArray, ini);
         TestWorkspace ws;
-        Responder responder;
-        writeServerIni(ws, responder.port());
-        ws.writeFile(QStringLiteral("SN_x.zip"), "zipbytes");
+        QVERIFY(ws.writeFile(QStringLiteral("http_server.ini"), ini));
+        QVERIFY(ws.writeFile(QStringLiteral("target.zip"), "old"));
+        QVERIFY(ws.writeFile(QStringLiteral("up.zip"), "data"));
         THttp http;
-        responder.set("UPLOAD OK");
-        QVERIFY(http.uploadFile(QString(), QStringLiteral("log/data/"), QStringLiteral("SN_x.zip")));
-        QCOMPARE(responder.requests.last(),
-                 QStringLiteral("POST /files/varnohub/upload_file.asp?file_name=log/data/SN_x.zip"));
-        responder.set("UPLOAD OK ");
-        QVERIFY(!http.uploadFile(QString(), QStringLiteral("log/data/"), QStringLiteral("SN_x.zip")));
-        QVERIFY(!http.uploadFile(QString(), QStringLiteral("log/data/"), QStringLiteral("missing.zip")));
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(http.login(QStringLiteral("A1")), QString());
+        QCOMPARE(http.getFileSize(QStringLiteral("x.zip:y")), qint64(0));
+        QCOMPARE(http.getDateStamp(), QString());
+        QVERIFY(!http.getToFile(QStringLiteral("/files/varnohub/x.zip"), QStringLiteral("target.zip")));
+        QVERIFY(!http.uploadFile(QString(), QString(), QStringLiteral("up.zip")));
+        QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(http.statusCode(), 0);
+        QCOMPARE(ws.readFile(QStringLiteral("target.zip")), QByteArray("old"));
+        QVERIFY(!QFile::exists(ws.filePath(QStringLiteral("target.zip.part"))));
+    }
+
+    void downloadToFile()
+    {
+        Setup s;
+        QVERIFY(s.start());
+        QByteArray package(3 * 1024 * 1024 + 17, Qt::Uninitialized);
+        for (qsizetype i = 0; i < package.size(); ++i)
+            package[i] = char(i * 7 + i / 4096);
+        QVERIFY(s.service.writeFile(QStringLiteral("pkg/big.zip"), package));
+        QVERIFY(s.service.writeFile(QStringLiteral("pkg/empty.txt"), QByteArray()));
+        QVERIFY(s.ws.writeFile(QStringLiteral("work/big.zip"), "older copy"));
+        QSignalSpy progress(s.http.get(), &THttp::emitValue);
+
+        QVERIFY(
+            s.http->getToFile(QStringLiteral("/files/varnohub/pkg/big.zip"), QStringLiteral("work/big.zip")));
+        QCOMPARE(s.http->statusCode(), 200);
+        QVERIFY(s.ws.readFile(QStringLiteral("work/big.zip")) == package);
+        QVERIFY(!QFile::exists(s.ws.filePath(QStringLiteral("work/big.zip.part"))));
+        QVERIFY(!progress.isEmpty());
+        QCOMPARE(progress.last().at(0).toLongLong(), qint64(package.size()));
+        QCOMPARE(progress.last().at(1).toLongLong(), qint64(package.size()));
+
+        // An empty file is a complete download too.
+        QVERIFY(
+            s.http->getToFile(QStringLiteral("/files/varnohub/pkg/empty.txt"), QStringLiteral("empty.txt")));
+        QVERIFY(QFile::exists(s.ws.filePath(QStringLiteral("empty.txt"))));
+
+        // A folder that does not exist: nothing created, nothing asked.
+        s.service.clearLog();
+        QVERIFY(!s.http->getToFile(QStringLiteral("/files/varnohub/pkg/big.zip"),
+                                   QStringLiteral("nowhere/big.zip")));
+        QVERIFY(s.service.requestLines().isEmpty());
+    }
+
+    void brokenDownloads_data()
+    {
+        QTest::addColumn<QByteArray>("fault");
+        QTest::newRow("dropped halfway") << QByteArray("close 100000");
+        QTest::newRow("dropped before the body") << QByteArray("close 0");
+        QTest::newRow("stalled halfway") << QByteArray("stall 100000");
+        QTest::newRow("stalled before the body") << QByteArray("stall 0");
+        QTest::newRow("not found") << QByteArray("status 404");
+        QTest::newRow("server error") << QByteArray("status 500");
+    }
+
+    void brokenDownloads()
+    {
+        QFETCH(QByteArray, fault);
+        Setup s;
+        QVERIFY(s.start("[faults]\n/files/varnohub/pkg/ => " + fault + "\n", "stall_timeout=1\n"));
+        QVERIFY(s.service.writeFile(QStringLiteral("pkg/a.zip"), QByteArray(400000, 'n')));
+        QVERIFY(s.service.writeFile(QStringLiteral("good.txt"), "fine"));
+        QVERIFY(s.ws.writeFile(QStringLiteral("a.zip"), "older copy"));
+        QCOMPARE(s.http->getText(QStringLiteral("/files/varnohub/good.txt")), QStringLiteral("fine"));
+        s.http->getText(QStringLiteral("/files/varnohub/missing.txt"));
+        QCOMPARE(s.http->statusCode(), 404);
+
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(!s.http->getToFile(QStringLiteral("/files/varnohub/pkg/a.zip"), QStringLiteral("a.zip")));
+        QVERIFY2(timer.elapsed() < 8000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(s.ws.readFile(QStringLiteral("a.zip")), QByteArray("older copy"));
+        QVERIFY(!QFile::exists(s.ws.filePath(QStringLiteral("a.zip.part"))));
+        // Only an HTTP answer changes the status; a broken transfer leaves the last one.
+        QCOMPARE(s.http->statusCode(), fault.startsWith("status") ? fault.mid(7).toInt() : 404);
+
+        // The same client goes on working afterwards.
+        QCOMPARE(s.http->getText(QStringLiteral("/files/varnohub/good.txt")), QStringLiteral("fine"));
+    }
+
+    void slowButSteadyIsNotAStall()
+    {
+        // Four bytes half a second apart take longer than the stall time-out
+        // but never wait that long for one byte.
+        Setup s;
+        QVERIFY(s.start("[faults]\n/files/varnohub/slow.txt => drip 500\n", "stall_timeout=1\n"));
+        QVERIFY(s.service.writeFile(QStringLiteral("slow.txt"), "abcd"));
+        QVERIFY(s.http->getToFile(QStringLiteral("/files/varnohub/slow.txt"), QStringLiteral("slow.txt")));
+        QCOMPARE(s.ws.readFile(QStringLiteral("slow.txt")), QByteArray("abcd"));
+    }
+
+    void oddAnswers()
+    {
+        Setup s;
+        QVERIFY(s.start("[faults]\n/files/varnohub/garbage => garbage 70000\n"
+                        "/files/varnohub/get_filesize.asp?file=g => garbage 64\n"));
+        QVERIFY(s.service.writeFile(QStringLiteral("huge.txt"), QByteArray(17 * 1024 * 1024, 'h')));
+        QVERIFY(s.service.writeFile(QStringLiteral("binary.bin"), QByteArray("\x00\xff\x80z", 4)));
+
+        // Binary bytes come through one character each.
+        QCOMPARE(s.http->getText(QStringLiteral("/files/varnohub/binary.bin")),
+                 QString::fromLatin1("\x00\xff\x80z", 4));
+        QCOMPARE(s.http->getText(QStringLiteral("/files/varnohub/garbage")).size(), 70000);
+        QCOMPARE(s.http->getFileSize(QStringLiteral("g:x")), qint64(0));
+
+        // A text answer beyond 16 MiB is no answer; files may be any size.
+        QCOMPARE(s.http->getText(QStringLiteral("/files/varnohub/huge.txt")), QString());
+        QVERIFY(s.http->getToFile(QStringLiteral("/files/varnohub/huge.txt"), QStringLiteral("huge.txt")));
+        QCOMPARE(QFileInfo(s.ws.filePath(QStringLiteral("huge.txt"))).size(), qint64(17 * 1024 * 1024));
+    }
+
+    void upload()
+    {
+        Setup s;
+        QVERIFY(s.start());
+        QByteArray body(2 * 1024 * 1024 + 3, Qt::Uninitialized);
+        for (qsizetype i = 0; i < body.size(); ++i)
+            body[i] = char(i % 251);
+        QVERIFY(s.ws.writeFile(QStringLiteral("log/SN_1.zip"), body));
+
+        QVERIFY(s.http->uploadFile(s.ws.filePath(QStringLiteral("log/")), QStringLiteral("log/data/"),
+                                   QStringLiteral("SN_1.zip")));
+        QVERIFY(s.service.uploaded(QStringLiteral("log/data/SN_1.zip")) == body);
+        QCOMPARE(s.requests(),
+                 QStringList {
+                     QStringLiteral("POST /files/varnohub/upload_file.asp?file_name=log/data/SN_1.zip") });
+
+        // A file that cannot be read is not sent at all.
+        s.service.clearLog();
+        QVERIFY(!s.http->uploadFile(s.ws.filePath(QStringLiteral("log/")), QString(),
+                                    QStringLiteral("none.zip")));
+        QVERIFY(s.service.requestLines().isEmpty());
+
+        // Only the exact answer counts: "UPLOAD OK" with a blank, or a refusal, fails.
+        QVERIFY(s.service.writeCatalogue(
+            "[answers]\n/files/varnohub/upload_file.asp?file_name=x.zip => UPLOAD OK\\x20\n"));
+        QVERIFY(s.ws.writeFile(QStringLiteral("x.zip"), "x"));
+        QVERIFY(!s.http->uploadFile(QString(), QString(), QStringLiteral("x.zip")));
+        QVERIFY(!s.http->uploadFile(QString(), QStringLiteral("../"), QStringLiteral("x.zip")));
+        QCOMPARE(s.http->statusCode(), 403);
+    }
+
+    void oneConnectionForManyRequests()
+    {
+        Setup s;
+        QVERIFY(s.start());
+        QVERIFY(s.service.writeFile(QStringLiteral("pkg/a.zip"), QByteArray(200000, 'a')));
+        QVERIFY(s.ws.writeFile(QStringLiteral("up.zip"), "up"));
+        s.http->login(QStringLiteral("A1"));
+        s.http->getFileSize(QStringLiteral("/files/varnohub/pkg/a.zip:work"));
+        QVERIFY(s.http->getToFile(QStringLiteral("/files/varnohub/pkg/a.zip"), QStringLiteral("a.zip")));
+        s.http->getText(QStringLiteral("/files/varnohub/missing"));
+        QVERIFY(s.http->uploadFile(QString(), QString(), QStringLiteral("up.zip")));
+        s.http->getDateStamp();
+        QCOMPARE(s.service.requestLines().size(), 6);
+        QCOMPARE(s.service.connectionCount(), 1);
     }
 };
 
