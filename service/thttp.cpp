@@ -138,31 +138,39 @@ THttp::Outcome THttp::run(const QByteArray &method, const QString &path, QIODevi
     // Downloads into a file keep little in memory: the network thread waits
     // while this much is unread.
     if (sink)
-        reply->setReadBufferSize(4 * 1024 * 1024);
+        reply->setReadBufferSize(1024 * 1024);
     bool headerSeen = false;
     bool tooLarge = false;
     bool writeFailed = false;
     qint64 bodyBytes = 0;
 
+    // Downloads pass through one reused buffer: no allocation per chunk.
+    QByteArray buffer;
+    if (sink)
+        buffer.resize(256 * 1024);
     auto take = [&]() {
+        if (sink) {
+            qint64 count = 0;
+            while (!writeFailed && (count = reply->read(buffer.data(), buffer.size())) > 0) {
+                bodyBytes += count;
+                if (sink->write(buffer.constData(), count) != count) {
+                    qCDebug(lcService) << "cannot write the download:" << sink->errorString();
+                    writeFailed = true;
+                    reply->abort();
+                }
+            }
+            return;
+        }
         const QByteArray chunk = reply->readAll();
-        if (chunk.isEmpty())
+        if (chunk.isEmpty() || !text)
             return;
         bodyBytes += chunk.size();
-        if (sink) {
-            if (sink->write(chunk) != chunk.size()) {
-                qCDebug(lcService) << "cannot write the download:" << sink->errorString();
-                writeFailed = true;
-                reply->abort();
-            }
-        } else if (text) {
-            if (text->size() + chunk.size() > maxTextAnswer) {
-                qCDebug(lcService) << "answer larger than" << maxTextAnswer << "bytes: abandoned";
-                tooLarge = true;
-                reply->abort();
-            } else {
-                text->append(chunk);
-            }
+        if (text->size() + chunk.size() > maxTextAnswer) {
+            qCDebug(lcService) << "answer larger than" << maxTextAnswer << "bytes: abandoned";
+            tooLarge = true;
+            reply->abort();
+        } else {
+            text->append(chunk);
         }
     };
     connect(reply, &QNetworkReply::metaDataChanged, this, [&]() {
@@ -239,7 +247,7 @@ bool THttp::getToFile(const QString &path, const QString &localFile)
     // survives a broken transfer.
     const QString partFile = localFile + QStringLiteral(".part");
     QFile part(partFile);
-    if (!part.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    if (!part.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         qCDebug(lcService) << "cannot create" << partFile << part.errorString();
         return false;
     }

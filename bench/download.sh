@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# Download of a 1 GiB package from the reference service on loopback: our
+# client (THttp::getToFile through bench_download) against curl, same file,
+# same service, same run. Prints
+#   download: ours X MB/s, reference Y MB/s, ratio Z
+#   download-memory: ours X MiB, reference Y MiB, ratio Z
+# Memory is the peak resident size above the program's idle size.
+set -euo pipefail
+
+build_dir="${1:?usage: download.sh BUILD_DIR}"
+bench="$build_dir/bench/bench_download"
+service="$build_dir/server/update_hub_service"
+size_mib="${UH_BENCH_DOWNLOAD_MIB:-1024}"
+for program in "$bench" "$service"; do
+    if [ ! -x "$program" ]; then
+        echo "download: $program is not built" >&2
+        exit 2
+    fi
+done
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/uh_bench_download.XXXXXX")"
+service_pid=""
+cleanup() {
+    if [ -n "$service_pid" ]; then
+        kill "$service_pid" 2>/dev/null || true
+        wait "$service_pid" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+mkdir -p "$work/root"
+head -c "$((size_mib * 1024 * 1024))" /dev/urandom >"$work/root/package.zip"
+bytes="$(stat -c %s "$work/root/package.zip")"
+
+"$service" --root "$work/root" --port 0 --log "$work/service.log" >"$work/port" 2>"$work/service.err" &
+service_pid=$!
+port=""
+for _ in $(seq 100); do
+    port="$(head -n 1 "$work/port" 2>/dev/null || true)"
+    [ -n "$port" ] && break
+    sleep 0.1
+done
+if [ -z "$port" ]; then
+    echo "download: the service did not start" >&2
+    cat "$work/service.err" >&2
+    exit 1
+fi
+path="/files/varnohub/package.zip"
+url="http://127.0.0.1:$port$path"
+
+# Both programs read the package from the page cache, and neither pays for
+# writing back the other's (or the package's) dirty pages: sync in between.
+cat "$work/root/package.zip" >/dev/null
+sync
+
+now() { date +%s.%N; }
+best() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b < a) ? b : a }'; }
+larger() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b > a) ? b : a }'; }
+
+# Two rounds, alternating; the faster run of each counts, and the larger memory peak.
+ours_seconds=""
+ours_memory=""
+reference_seconds=""
+reference_memory=""
+/usr/bin/time -f "%M" -o "$work/curl_idle" curl -s -o /dev/null "http://127.0.0.1:$port/files/varnohub/datetime_ov.asp"
+curl_idle="$(tail -n 1 "$work/curl_idle")"
+for round in 1 2; do
+    # Ours: time and memory as measured inside the program.
+    line="$("$bench" "$port" "$path" "$work/ours.zip")"
+    seconds="$(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' <<<"$line")"
+    idle="$(sed -n 's/.*idle_kib=\([0-9]*\).*/\1/p' <<<"$line")"
+    peak="$(sed -n 's/.*peak_kib=\([0-9]*\).*/\1/p' <<<"$line")"
+    if [ "$round" = 1 ] && ! cmp -s "$work/root/package.zip" "$work/ours.zip"; then
+        echo "download: our copy differs from the package" >&2
+        exit 1
+    fi
+    rm -f "$work/ours.zip"
+    sync
+    ours_seconds="$(best "$ours_seconds" "$seconds")"
+    ours_memory="$(larger "$ours_memory" "$((peak - idle))")"
+
+    # Reference: curl's idle size is that of a tiny download.
+    start="$(now)"
+    /usr/bin/time -f "%M" -o "$work/curl_peak" curl -s -o "$work/reference.zip" "$url"
+    end="$(now)"
+    if [ "$(stat -c %s "$work/reference.zip")" != "$bytes" ]; then
+        echo "download: curl's copy has the wrong size" >&2
+        exit 1
+    fi
+    rm -f "$work/reference.zip"
+    sync
+    reference_seconds="$(best "$reference_seconds" "$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')")"
+    reference_memory="$(larger "$reference_memory" "$(($(tail -n 1 "$work/curl_peak") - curl_idle))")"
+done
+
+awk -v bytes="$bytes" -v ours="$ours_seconds" -v ref="$reference_seconds" \
+    'BEGIN { o = bytes / 1e6 / ours; r = bytes / 1e6 / ref;
+             printf "download: ours %.1f MB/s, reference %.1f MB/s, ratio %.2f\n", o, r, o / r }'
+awk -v o="$ours_memory" -v r="$reference_memory" \
+    'BEGIN { o /= 1024; r /= 1024; if (o < 0) o = 0; if (r < 0) r = 0;
+             printf "download-memory: ours %.1f MiB, reference %.1f MiB, ratio %.2f\n", o, r, o / (r > 0.1 ? r : 0.1) }'
