@@ -111,8 +111,6 @@ private slots:
     void parseProducts();
     void downloadOrder_data();
     void downloadOrder();
-    void newestRelease_data();
-    void newestRelease();
     void wholeRun_data();
     void wholeRun();
     void cardLanguages_data();
@@ -184,27 +182,6 @@ void TestUpdatePlanner::downloadOrder()
     // The list rule alone, on a list that still holds raw lines.
     const QStringList raw { "", "FOUND", "x:balloon", "", "FOUND", "y:t" };
     QCOMPARE(UpdatePlanner::orderedDownloads(raw), (QStringList { "y:t", "x:balloon" }));
-}
-
-void TestUpdatePlanner::newestRelease_data()
-{
-    QTest::addColumn<QString>("answer");
-    QTest::addColumn<QString>("newest");
-    QTest::newRow("ended by a line end") << "1.00\r\n1.10\r\n"
-                                         << "1.10";
-    QTest::newRow("trailing blank lines") << "1.00\r\n1.20\r\n\r\n \r\n"
-                                          << "1.20";
-    QTest::newRow("one release") << "2.05"
-                                 << "2.05";
-    QTest::newRow("empty list") << ""
-                                << "";
-}
-
-void TestUpdatePlanner::newestRelease()
-{
-    QFETCH(QString, answer);
-    QFETCH(QString, newest);
-    QCOMPARE(UpdatePlanner::newestRelease(answer), newest);
 }
 
 void TestUpdatePlanner::wholeRun_data()
