@@ -279,10 +279,15 @@ bool extractEntry(unzFile zip, const Entry &entry, const QString &target, const 
     quint64 written = 0;
     int bytesRead = 0;
     while ((bytesRead = unzReadCurrentFile(zip, buffer, unsigned(ExtractChunk))) > 0) {
-        if (out.write(buffer, bytesRead) != bytesRead) {
+        const qint64 put = out.write(buffer, bytesRead);
+        if (put != bytesRead) {
+            // A full disk shows as a short write without an error of its own.
             unzCloseCurrentFile(zip);
-            *why = QStringLiteral("decompressione terminata causa: errore di scrittura in ") + target
-                + QStringLiteral(": ") + out.errorString();
+            *why = QStringLiteral(
+                       "decompressione terminata causa: errore di scrittura in %1 (%2 di %3 byte scritti)")
+                       .arg(target)
+                       .arg(qMax<qint64>(put, 0))
+                       .arg(bytesRead);
             return false;
         }
         written += quint64(bytesRead);
@@ -455,8 +460,12 @@ bool TZipFile::UnzipArchive(const QString &archive, const QString &destination, 
     qCDebug(lcArchive).noquote() << QStringLiteral("Unzip File ") + archive + QStringLiteral(" -> ")
             + destination;
     UnzHandle zip = openForReading(archive);
-    if (!zip)
+    if (!zip) {
+        qCDebug(lcArchive).noquote() << QStringLiteral(
+                                            "decompressione terminata causa: archivio non apribile ")
+                + archive;
         return false;
+    }
     const Scan scan = scanArchive(zip.get(), QFileInfo(archive).size());
     if (!scan.ok) {
         qCDebug(lcArchive).noquote() << QStringLiteral("decompressione terminata causa: ") + scan.message;
@@ -529,8 +538,11 @@ bool TZipFile::UnzipArchive(const QString &archive, const QString &destination, 
 bool TZipFile::TestArchive(const QString &archive, const QString &password)
 {
     UnzHandle zip = openForReading(archive);
-    if (!zip)
+    if (!zip) {
+        qCDebug(lcArchive).noquote() << QStringLiteral("test dell'archivio fallito: archivio non apribile ")
+                + archive;
         return false;
+    }
     const Scan scan = scanArchive(zip.get(), QFileInfo(archive).size());
     if (!scan.ok) {
         qCDebug(lcArchive).noquote() << QStringLiteral("test dell'archivio fallito: ") + scan.message;
