@@ -39,7 +39,7 @@ int hexDigit(QChar c)
 
 } // namespace
 
-bool parseFaultSpec(const QString &text, FaultSpec *spec)
+bool parseFaultAction(const QString &text, FaultAction *action)
 {
     const QStringList words = text.simplified().split(QLatin1Char(' '));
     if (words.size() != 2)
@@ -48,18 +48,18 @@ bool parseFaultSpec(const QString &text, FaultSpec *spec)
     const qint64 value = words.at(1).toLongLong(&ok);
     if (!ok || value < 0)
         return false;
-    static const QHash<QString, FaultSpec::Kind> kinds = {
-        { QStringLiteral("status"), FaultSpec::Status },   { QStringLiteral("close"), FaultSpec::Close },
-        { QStringLiteral("stall"), FaultSpec::Stall },     { QStringLiteral("drip"), FaultSpec::Drip },
-        { QStringLiteral("latency"), FaultSpec::Latency }, { QStringLiteral("garbage"), FaultSpec::Garbage },
+    static const QHash<QString, FaultAction::Kind> kinds = {
+        { QStringLiteral("status"), FaultAction::Status },   { QStringLiteral("close"), FaultAction::Close },
+        { QStringLiteral("stall"), FaultAction::Stall },     { QStringLiteral("drip"), FaultAction::Drip },
+        { QStringLiteral("latency"), FaultAction::Latency }, { QStringLiteral("garbage"), FaultAction::Garbage },
     };
     const auto kind = kinds.constFind(words.at(0).toLower());
     if (kind == kinds.constEnd())
         return false;
-    if (*kind == FaultSpec::Status && (value < 100 || value > 999))
+    if (*kind == FaultAction::Status && (value < 100 || value > 999))
         return false;
-    spec->kind = *kind;
-    spec->value = value;
+    action->kind = *kind;
+    action->value = value;
     return true;
 }
 
@@ -68,11 +68,11 @@ bool parseFaultRule(const QString &line, FaultRule *rule)
     const int arrow = line.indexOf(QLatin1String("=>"));
     if (arrow < 0)
         return false;
-    FaultSpec spec;
-    if (!parseFaultSpec(line.mid(arrow + 2), &spec))
+    FaultAction action;
+    if (!parseFaultAction(line.mid(arrow + 2), &action))
         return false;
     rule->prefix = line.left(arrow).trimmed().toLatin1();
-    rule->spec = spec;
+    rule->action = action;
     return true;
 }
 

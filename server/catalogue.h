@@ -10,23 +10,23 @@
 #include <mutex>
 
 /// What a fault rule does to the answer of a matching request.
-struct FaultSpec
+struct FaultAction
 {
     enum Kind { None, Status, Close, Stall, Drip, Latency, Garbage };
     Kind kind = None;
     qint64 value = 0;
 };
 
-/// "PREFIX => SPEC": applies to every request whose raw target starts with PREFIX.
+/// "PREFIX => ACTION": applies to every request whose raw target starts with PREFIX.
 struct FaultRule
 {
     QByteArray prefix;
-    FaultSpec spec;
+    FaultAction action;
 };
 
 /// Parses "status N", "close N", "stall N", "drip MS", "latency MS" or "garbage N".
-bool parseFaultSpec(const QString &text, FaultSpec *spec);
-/// Parses "PREFIX=>SPEC" (blanks around "=>" are ignored).
+bool parseFaultAction(const QString &text, FaultAction *action);
+/// Parses "PREFIX=>ACTION" (blanks around "=>" are ignored).
 bool parseFaultRule(const QString &line, FaultRule *rule);
 
 /// Turns a catalogue value into answer bytes: \r \n \t \\ \xHH are decoded,

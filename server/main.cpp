@@ -29,7 +29,7 @@ int usage()
 {
     fprintf(stderr,
             "usage: update_hub_service --root DIR --port N [--log FILE] [--latency-ms N]\n"
-            "                          [--fault \"PREFIX=>SPEC\"]... [--watch-stdin]\n"
+            "                          [--fault \"PREFIX=>ACTION\"]... [--watch-stdin]\n"
             "       update_hub_service --make-demo DIR\n");
     return 2;
 }

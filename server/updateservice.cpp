@@ -203,15 +203,15 @@ void UpdateService::handle(const httplib::Request &request, httplib::Response &r
 
     // Latency rules add up; the first rule that shapes the answer wins.
     qint64 latency = m_options.latencyMs;
-    FaultSpec fault;
+    FaultAction fault;
     for (const QList<FaultRule> &rules : { m_options.faults, catalogue->faults() }) {
         for (const FaultRule &rule : rules) {
             if (!target.startsWith(rule.prefix))
                 continue;
-            if (rule.spec.kind == FaultSpec::Latency)
-                latency += rule.spec.value;
-            else if (fault.kind == FaultSpec::None)
-                fault = rule.spec;
+            if (rule.action.kind == FaultAction::Latency)
+                latency += rule.action.value;
+            else if (fault.kind == FaultAction::None)
+                fault = rule.action;
         }
     }
 
@@ -222,7 +222,7 @@ void UpdateService::handle(const httplib::Request &request, httplib::Response &r
     QByteArray uploadFailure;
     bool uploadStored = false;
     if (body) {
-        const bool refused = fault.kind == FaultSpec::Status || fault.kind == FaultSpec::Garbage;
+        const bool refused = fault.kind == FaultAction::Status || fault.kind == FaultAction::Garbage;
         const int question = target.indexOf('?');
         const QByteArray path = target.left(question < 0 ? target.size() : question);
         if (path == serviceRoot + "upload_file.asp" && !refused) {
@@ -239,10 +239,10 @@ void UpdateService::handle(const httplib::Request &request, httplib::Response &r
     if (latency > 0 && !pause(latency))
         return;
 
-    if (fault.kind == FaultSpec::Status) {
+    if (fault.kind == FaultAction::Status) {
         answer = Answer::text("FAULT STATUS " + QByteArray::number(fault.value), int(fault.value));
         answered = true;
-    } else if (fault.kind == FaultSpec::Garbage) {
+    } else if (fault.kind == FaultAction::Garbage) {
         answer.source = Answer::Random;
         answer.size = fault.value;
         answer.type = binaryType;
@@ -495,13 +495,13 @@ bool UpdateService::storeUpload(const QString &fileName, const httplib::ContentR
 }
 
 void UpdateService::send(const httplib::Request &request, httplib::Response &response, const Answer &answer,
-                         const FaultSpec &fault)
+                         const FaultAction &fault)
 {
     response.status = answer.status;
     const qint64 length = answer.source == Answer::Bytes ? answer.body.size() : answer.size;
     const bool shaped
-        = fault.kind == FaultSpec::Close || fault.kind == FaultSpec::Stall || fault.kind == FaultSpec::Drip;
-    if (fault.kind == FaultSpec::Close)
+        = fault.kind == FaultAction::Close || fault.kind == FaultAction::Stall || fault.kind == FaultAction::Drip;
+    if (fault.kind == FaultAction::Close)
         response.set_header("Connection", "close");
     if (shaped) {
         const int socket = connections::find(m_port, request.remote_addr, request.remote_port);
@@ -513,7 +513,7 @@ void UpdateService::send(const httplib::Request &request, httplib::Response &res
         return;
     }
 
-    const qint64 limit = (fault.kind == FaultSpec::Close || fault.kind == FaultSpec::Stall)
+    const qint64 limit = (fault.kind == FaultAction::Close || fault.kind == FaultAction::Stall)
         ? std::min(fault.value, length)
         : length;
     struct Source
@@ -537,7 +537,7 @@ void UpdateService::send(const httplib::Request &request, httplib::Response &res
             if (m_stopping)
                 return false;
             if (qint64(offset) >= limit) {
-                if (fault.kind == FaultSpec::Stall) {
+                if (fault.kind == FaultAction::Stall) {
                     // Nothing more until the client goes away or the service stops.
                     const int socket = connections::find(m_port, remoteAddress, remotePort);
                     while (!m_stopping && !(socket >= 0 && connections::peerClosed(socket)))
@@ -545,7 +545,7 @@ void UpdateService::send(const httplib::Request &request, httplib::Response &res
                 }
                 return false;
             }
-            const qint64 chunk = fault.kind == FaultSpec::Drip ? 1 : 256 * 1024;
+            const qint64 chunk = fault.kind == FaultAction::Drip ? 1 : 256 * 1024;
             const qint64 count = std::min({ chunk, qint64(wanted), limit - qint64(offset) });
             QByteArray data;
             switch (source->answer.source) {
@@ -574,9 +574,9 @@ void UpdateService::send(const httplib::Request &request, httplib::Response &res
                 return false;
             // Returning false makes the library drop the connection, also when
             // the limit lies at or beyond the end of the body.
-            if (fault.kind == FaultSpec::Close && qint64(offset) + count >= limit)
+            if (fault.kind == FaultAction::Close && qint64(offset) + count >= limit)
                 return false;
-            if (fault.kind == FaultSpec::Drip && qint64(offset) + count < limit)
+            if (fault.kind == FaultAction::Drip && qint64(offset) + count < limit)
                 return pause(fault.value);
             return true;
         });
