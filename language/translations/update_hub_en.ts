@@ -1,7 +1,150 @@
 <?xml version="1.0" encoding="utf-8"?>
 <!DOCTYPE TS>
 <TS version="2.1" language="en_GB" sourcelanguage="it_IT">
-<!-- Contexts of the forms (MainWindow, TMessagebox, TProgressBox, TLinguaBox) go beside this one. -->
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>MainWindow</source>
+        <translation>MainWindow</translation>
+    </message>
+    <message>
+        <source>Ver.</source>
+        <translation>Ver.</translation>
+    </message>
+    <message>
+        <source>Step 1</source>
+        <translation>Step 1</translation>
+    </message>
+    <message>
+        <source>Step 2</source>
+        <translation>Step 2</translation>
+    </message>
+    <message>
+        <source>Step 3</source>
+        <translation>Step 3</translation>
+    </message>
+    <message>
+        <source>Step 4</source>
+        <translation>Step 4</translation>
+    </message>
+    <message>
+        <source>Inserimento password</source>
+        <translation>Enter password</translation>
+    </message>
+    <message>
+        <source>Ok</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Back</source>
+        <translation>Back</translation>
+    </message>
+    <message>
+        <source>Selezione lingua</source>
+        <translation>Language selection</translation>
+    </message>
+    <message>
+        <source>Diagnosi Autoveicoli</source>
+        <translation>Car diagnosis</translation>
+    </message>
+    <message>
+        <source>Seleziona lingua</source>
+        <translation>Select language</translation>
+    </message>
+    <message>
+        <source>Lingua di default</source>
+        <translation>Default language</translation>
+    </message>
+    <message>
+        <source>Diagnosi Motoveicoli</source>
+        <translation>Motorbike diagnosis</translation>
+    </message>
+    <message>
+        <source>Diagnosi Autocarri</source>
+        <translation>Truck diagnosis</translation>
+    </message>
+    <message>
+        <source>Aggiornamenti disponibili</source>
+        <translation>Available updates</translation>
+    </message>
+    <message>
+        <source>Autodiagnosi Rel.</source>
+        <translation>Diagnosis rel.</translation>
+    </message>
+    <message>
+        <source>Info Tecniche Rel.</source>
+        <translation>Tech. info rel.</translation>
+    </message>
+    <message>
+        <source>Aggiornamenti effettuati</source>
+        <translation>Updates installed</translation>
+    </message>
+</context>
+<context>
+    <name>TLinguaBox</name>
+    <message>
+        <source>Dialog</source>
+        <translation>Dialog</translation>
+    </message>
+    <message>
+        <source>Seleziona Lingua</source>
+        <translation>Select Language</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>Ok</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>TMessagebox</name>
+    <message>
+        <source>Dialog</source>
+        <translation>Dialog</translation>
+    </message>
+    <message>
+        <source>Attenzione</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>Attendere prego</source>
+        <translation>Please wait</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>Ok</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>TProgressBox</name>
+    <message>
+        <source>Dialog</source>
+        <translation>Dialog</translation>
+    </message>
+    <message>
+        <source>Aggiornamento update</source>
+        <translation>Updater update</translation>
+    </message>
+    <message>
+        <source>Aggiornamento in corso...</source>
+        <translation>Update in progress...</translation>
+    </message>
+    <message>
+        <source>Tempo rimanente:</source>
+        <translation>Time left:</translation>
+    </message>
+    <message>
+        <source>Velocità:</source>
+        <translation>Speed:</translation>
+    </message>
+</context>
 <context>
     <name>TTranslator</name>
     <message>
@@ -29,7 +172,7 @@
         <translation>No SD card reader found.</translation>
     </message>
     <message>
-        <source>Verificare che il dispositivo sia correttamente collegato al PC e ripetere l'operazione.</source>
+        <source>Verificare che il dispositivo sia correttamente collegato al PC e ripetere l&apos;operazione.</source>
         <translation>Check that the device is correctly connected to the PC and try again.</translation>
     </message>
     <message>
@@ -37,7 +180,7 @@
         <translation>The SD card is write-protected.</translation>
     </message>
     <message>
-        <source>Spazio su memory card insufficiente per contenere l'aggiornamento.</source>
+        <source>Spazio su memory card insufficiente per contenere l&apos;aggiornamento.</source>
         <translation>Not enough space on the memory card for the update.</translation>
     </message>
     <message>
@@ -45,16 +188,16 @@
         <translation>Insert the memory card into the instrument and switch it on; the removal of unused languages will start.</translation>
     </message>
     <message>
-        <source>Al termine ripetere l'aggiornamento.</source>
+        <source>Al termine ripetere l&apos;aggiornamento.</source>
         <translation>When it has finished, repeat the update.</translation>
     </message>
     <message>
-        <source>E' presente un aggiornamento del software.</source>
+        <source>E&apos; presente un aggiornamento del software.</source>
         <translation>A software update is available.</translation>
     </message>
     <message>
         <source>Premere ok per continuare.</source>
-        <translation>Press Ok to continue.</translation>
+        <translation>Press OK to continue.</translation>
     </message>
     <message>
         <source>Password non valida</source>
@@ -93,7 +236,7 @@
         <translation>Enter the password you were given.</translation>
     </message>
     <message>
-        <source>Se non avete una password, contattare l'ufficio commerciale.</source>
+        <source>Se non avete una password, contattare l&apos;ufficio commerciale.</source>
         <translation>If you do not have a password, contact the sales office.</translation>
     </message>
     <message>
@@ -134,7 +277,7 @@
     </message>
     <message>
         <source>Autodiagnosi</source>
-        <translation>Self-diagnosis</translation>
+        <translation>Diagnosis</translation>
     </message>
     <message>
         <source>INFORMAZIONI TECNICHE</source>
@@ -179,6 +322,18 @@
     <message>
         <source>Open File</source>
         <translation>Open File</translation>
+    </message>
+    <message>
+        <source>Automobili</source>
+        <translation>Cars</translation>
+    </message>
+    <message>
+        <source>Motocicli</source>
+        <translation>Motorbikes</translation>
+    </message>
+    <message>
+        <source>Autocarri</source>
+        <translation>Trucks</translation>
     </message>
 </context>
 </TS>
