@@ -116,6 +116,9 @@ UpdateService::UpdateService(const ServiceOptions &options)
     // Every connection holds a worker for its whole life (keep-alive, stalled
     // answers), so the pool is far larger than the number of cores.
     m_server->new_task_queue = [] { return new httplib::ThreadPool(96); };
+    // Small answers go out at once: with Nagle's algorithm a request that
+    // follows an answer on the same connection waits for the delayed ACK.
+    m_server->set_tcp_nodelay(true);
     m_server->set_keep_alive_max_count(1000000);
     m_server->set_keep_alive_timeout(120);
     m_server->set_read_timeout(60);
@@ -260,6 +263,18 @@ void UpdateService::handle(const httplib::Request &request, httplib::Response &r
         logLine(method + ' ' + target + ' ' + QByteArray::number(answer.status));
     }
     send(request, response, answer, fault);
+}
+
+UpdateService::LocalAnswer UpdateService::answerLocally(const QByteArray &target)
+{
+    const Answer answer = page(target, *m_catalogue.current(), nullptr);
+    LocalAnswer local;
+    local.status = answer.status;
+    if (answer.source == Answer::File)
+        local.file = answer.file;
+    else
+        local.body = answer.body;
+    return local;
 }
 
 UpdateService::Answer UpdateService::page(const QByteArray &target, const Catalogue &catalogue,
