@@ -1,85 +1,13 @@
 #include "server/demo.h"
 
-#include <QDateTime>
+#include "server/zipwriter.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QSet>
-
-#include <memory>
-#include <zip.h>
 
 namespace {
-
-struct ZipEntry
-{
-    QByteArray name; // "/"-separated; a name ending in "/" is a folder
-    QByteArray content;
-};
-
-struct ZipCloser
-{
-    void operator()(void *zip) const { zipClose(static_cast<zipFile>(zip), nullptr); }
-};
-
-// Writes an archive as Info-ZIP's zip does: deflated entries made on Unix
-// with their permission bits, folder entries before their files, no zip64
-// records for these small files.
-bool writeZip(const QString &path, const QList<ZipEntry> &files, QString *error)
-{
-    QList<ZipEntry> entries;
-    QSet<QByteArray> folders;
-    for (const ZipEntry &file : files) {
-        const QList<QByteArray> parts = file.name.split('/');
-        QByteArray folder;
-        for (int i = 0; i + 1 < parts.size(); ++i) {
-            folder += parts.at(i) + '/';
-            if (!folders.contains(folder)) {
-                folders.insert(folder);
-                entries.append({ folder, QByteArray() });
-            }
-        }
-        entries.append(file);
-    }
-
-    std::unique_ptr<void, ZipCloser> zip(
-        zipOpen64(QFile::encodeName(path).constData(), APPEND_STATUS_CREATE));
-    if (!zip) {
-        *error = QStringLiteral("cannot create %1").arg(path);
-        return false;
-    }
-    const QDateTime now = QDateTime::currentDateTime();
-    for (const ZipEntry &entry : entries) {
-        const bool folder = entry.name.endsWith('/');
-        zip_fileinfo info {};
-        info.tmz_date.tm_year = uInt(now.date().year());
-        info.tmz_date.tm_mon = uInt(now.date().month() - 1);
-        info.tmz_date.tm_mday = uInt(now.date().day());
-        info.tmz_date.tm_hour = uInt(now.time().hour());
-        info.tmz_date.tm_min = uInt(now.time().minute());
-        info.tmz_date.tm_sec = uInt(now.time().second());
-        info.external_fa = folder ? ((040755u << 16) | 0x10u) : (0100644u << 16);
-        const int opened
-            = zipOpenNewFileInZip4_64(zip.get(), entry.name.constData(), &info, nullptr, 0, nullptr, 0,
-                                      nullptr, folder ? 0 : Z_DEFLATED, folder ? 0 : Z_DEFAULT_COMPRESSION, 0,
-                                      -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0,
-                                      /* made on Unix, zip 3.0 */ (3 << 8) | 30, 0, 0);
-        if (opened != ZIP_OK
-            || (!entry.content.isEmpty()
-                && zipWriteInFileInZip(zip.get(), entry.content.constData(), unsigned(entry.content.size()))
-                    != ZIP_OK)
-            || zipCloseFileInZip(zip.get()) != ZIP_OK) {
-            *error = QStringLiteral("cannot write %1 into %2").arg(QString::fromUtf8(entry.name), path);
-            return false;
-        }
-    }
-    if (zipClose(zip.release(), nullptr) != ZIP_OK) {
-        *error = QStringLiteral("cannot finish %1").arg(path);
-        return false;
-    }
-    return true;
-}
 
 bool writeFile(const QString &path, const QByteArray &content, QString *error)
 {

@@ -3,12 +3,14 @@
 // catalogue format.
 
 #include "server/demo.h"
+#include "server/manualpackage.h"
 #include "server/updateservice.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <atomic>
 #include <chrono>
@@ -30,8 +32,36 @@ int usage()
     fprintf(stderr,
             "usage: update_hub_service --root DIR --port N [--log FILE] [--latency-ms N]\n"
             "                          [--fault \"PREFIX=>ACTION\"]... [--watch-stdin]\n"
-            "       update_hub_service --make-demo DIR\n");
+            "       update_hub_service --make-demo DIR\n"
+            "       update_hub_service --make-manual-package OUT.zip [--root DIR] [--customization KEY]\n"
+            "                          [--account CODE] [--languages SEL,DEF]\n");
     return 2;
+}
+
+int makeManualPackage(const QString &out, const QString &root, ManualPackageOptions options)
+{
+    // Without a catalogue, the demo catalogue made for the occasion.
+    QTemporaryDir demo;
+    QString error;
+    if (root.isEmpty()) {
+        if (!demo.isValid() || !writeDemoCatalogue(demo.path(), &error)) {
+            fprintf(stderr, "update_hub_service: %s\n", qPrintable(error.isEmpty() ? demo.errorString() : error));
+            return 1;
+        }
+        options.root = demo.path();
+    } else {
+        options.root = root;
+    }
+    QStringList lines;
+    const bool made = writeManualPackage(out, options, &lines, &error);
+    for (const QString &line : std::as_const(lines))
+        printf("%s\n", qPrintable(line));
+    if (!made) {
+        fprintf(stderr, "update_hub_service: %s\n", qPrintable(error));
+        return 1;
+    }
+    printf("manual package %s\n", qPrintable(out));
+    return 0;
 }
 
 } // namespace
@@ -42,6 +72,8 @@ int main(int argc, char **argv)
     bool portGiven = false;
     bool watchStdin = false;
     QString demoFolder;
+    QString manualPackage;
+    ManualPackageOptions manual;
     for (int i = 1; i < argc; ++i) {
         const QString argument = QString::fromLocal8Bit(argv[i]);
         const bool hasValue = i + 1 < argc;
@@ -71,6 +103,17 @@ int main(int argc, char **argv)
             options.faults.append(rule);
         } else if (argument == QLatin1String("--make-demo")) {
             demoFolder = value;
+        } else if (argument == QLatin1String("--make-manual-package")) {
+            manualPackage = value;
+        } else if (argument == QLatin1String("--customization")) {
+            manual.customization = value;
+        } else if (argument == QLatin1String("--account")) {
+            manual.account = value;
+        } else if (argument == QLatin1String("--languages")) {
+            const QStringList languages = value.split(QLatin1Char(','));
+            manual.selectedLanguage = languages.value(0).trimmed();
+            manual.reserveLanguage = languages.value(1).trimmed();
+            ok = languages.size() == 2 && !manual.selectedLanguage.isEmpty() && !manual.reserveLanguage.isEmpty();
         } else {
             ok = false;
         }
@@ -88,6 +131,8 @@ int main(int argc, char **argv)
         }
         return 0;
     }
+    if (!manualPackage.isEmpty())
+        return makeManualPackage(manualPackage, options.root, manual);
     if (options.root.isEmpty() || !portGiven)
         return usage();
     if (!QFileInfo(options.root).isDir()) {

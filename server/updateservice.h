@@ -46,6 +46,17 @@ public:
     /// May be called from any thread.
     void stop();
 
+    /// What a GET of target is answered with, worked out in this process
+    /// without a connection, faults or a log line: the status, and either the
+    /// body or the path of the file that would be sent.
+    struct LocalAnswer
+    {
+        int status = 0;
+        QByteArray body;
+        QString file;
+    };
+    LocalAnswer answerLocally(const QByteArray &target);
+
     struct Answer;
 
 private:

@@ -1,6 +1,9 @@
 // The reference update service as a process, over real TCP: its pages and
 // catalogue, the files it serves and refuses, uploads, keep-alive with the
-// connection log, the faults, reloading and a prompt stop.
+// connection log, the faults, reloading and a prompt stop; the demo catalogue
+// and the manual-update packages made from a catalogue.
+#include "archive/tzipfile.h"
+#include "settings/tinifiles.h"
 #include "support/servicefixture.h"
 
 #include <QDir>
@@ -69,6 +72,50 @@ Reply readReply(QTcpSocket &socket, int waitMs = 5000, qint64 enough = -1)
     reply.body = data.left(qMax<qint64>(reply.contentLength, 0));
     return reply;
 }
+
+// Runs update_hub_service with arguments; its exit code (-1 when it did not finish).
+int runService(const QStringList &arguments, QByteArray *output = nullptr)
+{
+    QProcess process;
+    process.start(QStringLiteral(UPDATE_HUB_SERVICE_BIN), arguments);
+    if (!process.waitForFinished(60000))
+        return -1;
+    if (output)
+        *output = process.readAllStandardOutput() + process.readAllStandardError();
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A manual package extracted as the updater's manual update does it, with
+// its two manifests opened as the installation opens them.
+struct ExtractedPackage
+{
+    QTemporaryDir work;
+    bool extracted = false;
+    std::unique_ptr<TIniFiles> manifest; // update.ini, plain keys
+    std::unique_ptr<TIniFiles> syslang; // syslang.ini, section-prefixed keys
+
+    explicit ExtractedPackage(const QString &zip)
+    {
+        extracted = work.isValid() && TZipFile::UnzipArchive(zip, work.path() + QLatin1Char('/'), true, QString());
+        manifest = std::make_unique<TIniFiles>(work.filePath(QStringLiteral("update.ini")), true);
+        syslang = std::make_unique<TIniFiles>(work.filePath(QStringLiteral("syslang.ini")), false);
+    }
+    QStringList files() const { return QDir(work.path()).entryList(QDir::Files, QDir::Name); }
+    QStringList manifestFiles() const
+    {
+        QStringList values;
+        const int count = manifest->readInt(QStringLiteral("pc_update"), QStringLiteral("num_files"), 10, 0);
+        for (int i = 0; i < count; ++i)
+            values << manifest->readString(QStringLiteral("pc_update"), QStringLiteral("file_") + QString::number(i));
+        return values;
+    }
+};
 
 Reply get(quint16 port, const QByteArray &target)
 {
@@ -550,6 +597,213 @@ private slots:
                 QVERIFY(unzip.waitForFinished(10000));
                 QVERIFY2(unzip.exitCode() == 0, entry.constData());
             }
+        }
+    }
+
+    void manualPackageOfTheDemoCatalogue()
+    {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QString catalogue = folder.filePath(QStringLiteral("catalogue"));
+        const QString zip = folder.filePath(QStringLiteral("manual.zip"));
+        QCOMPARE(runService({ QStringLiteral("--make-demo"), catalogue }), 0);
+        QByteArray output;
+        QCOMPARE(runService({ QStringLiteral("--make-manual-package"), zip, QStringLiteral("--root"), catalogue },
+                            &output),
+                 0);
+        QVERIFY2(!QFile::exists(zip + QStringLiteral(".part")), output.constData());
+
+        ExtractedPackage package(zip);
+        QVERIFY(package.extracted);
+        // Everything a first run downloads for the PC and the card, named and
+        // ordered as the download run does it: databases after the others,
+        // the notifier last, diagnosis software marked for its own folder.
+        const QStringList archives {
+            QStringLiteral("varno_pc_translations.zip"),
+            QStringLiteral("varno_pc_flags_pc.zip"),
+            QStringLiteral("varno_pc_release_0-3.70.zip"),
+            QStringLiteral("varno_palm_translations.zip"),
+            QStringLiteral("varno_palm_flags_pc.zip"),
+            QStringLiteral("varno_palm_release_0-2.10.zip"),
+            QStringLiteral("bbadfile_pc_bbad_auto_1.10.zip:bbad"),
+            QStringLiteral("adfiles_ita_pc_ad_auto_ita_1.10.zip"),
+            QStringLiteral("mitfiles_pc_mit_auto_ita_1.10.zip"),
+            QStringLiteral("adfiles_eng_pc_ad_auto_eng_1.10.zip"),
+            QStringLiteral("mitfiles_pc_mit_auto_eng_1.10.zip"),
+            QStringLiteral("moto_filesbbadfile_pc_bbad_moto_1.10.zip:bbad"),
+            QStringLiteral("moto_filesadfiles_ita_pc_ad_moto_ita_1.10.zip"),
+            QStringLiteral("moto_filesmitfiles_pc_mit_moto_ita_1.10.zip"),
+            QStringLiteral("moto_filesadfiles_eng_pc_ad_moto_eng_1.10.zip"),
+            QStringLiteral("moto_filesmitfiles_pc_mit_moto_eng_1.10.zip"),
+            QStringLiteral("database_auto_0.zip"),
+            QStringLiteral("balloon_balloon.zip:balloon"),
+        };
+        QCOMPARE(package.manifestFiles(), archives);
+
+        // The zip holds the two manifests and exactly the archives they name,
+        // each one the catalogue's package byte for byte and sound.
+        QStringList expectedFiles { QStringLiteral("syslang.ini"), QStringLiteral("update.ini") };
+        for (const QString &value : archives)
+            expectedFiles << value.section(QLatin1Char(':'), 0, 0);
+        expectedFiles.sort();
+        QCOMPARE(package.files(), expectedFiles);
+        const QDir root(catalogue);
+        const QList<QPair<QString, QString>> sources {
+            { QStringLiteral("varno_pc_release_0-3.70.zip"), QStringLiteral("praxo/software_varno/pc/release_0-3.70.zip") },
+            { QStringLiteral("varno_palm_flags_pc.zip"), QStringLiteral("praxo/software_varno/languages/flags_pc.zip") },
+            { QStringLiteral("moto_filesadfiles_eng_pc_ad_moto_eng_1.10.zip"),
+              QStringLiteral("praxo/moto_files/ad/moto/eng/ad_moto_eng_1.10.zip") },
+            { QStringLiteral("database_auto_0.zip"), QStringLiteral("database_auto/0.zip") },
+            { QStringLiteral("balloon_balloon.zip"), QStringLiteral("pal_ov_balloon/balloon.zip") },
+        };
+        for (const auto &source : sources) {
+            const QByteArray packed = fileBytes(package.work.filePath(source.first));
+            QVERIFY2(!packed.isEmpty() && packed == fileBytes(root.filePath(source.second)), qPrintable(source.first));
+        }
+        for (const QString &name : expectedFiles) {
+            if (name.endsWith(QLatin1String(".zip")))
+                QVERIFY2(TZipFile::TestArchive(package.work.filePath(name)), qPrintable(name));
+        }
+
+        // The values the catalogue gives a first run.
+        TIniFiles &manifest = *package.manifest;
+        QCOMPARE(manifest.readInt(QStringLiteral("product"), QStringLiteral("num_product"), 10, 0), 2);
+        QCOMPARE(manifest.readString(QStringLiteral("product"), QStringLiteral("idproduct_0"), QStringLiteral("?")),
+                 QString());
+        QCOMPARE(manifest.readString(QStringLiteral("product"), QStringLiteral("idproduct_1")),
+                 QStringLiteral("moto_files"));
+        QVERIFY(!manifest.contains(QStringLiteral("product/idproduct_2")));
+        for (const char *group : { "pc_update_ad", "pc_update_mit" }) {
+            for (const char *key : { "ita", "eng", "moto_filesita", "moto_fileseng" })
+                QCOMPARE(manifest.readString(QLatin1String(group), QLatin1String(key)), QStringLiteral("0 - 1.10"));
+        }
+        TIniFiles &syslang = *package.syslang;
+        QCOMPARE(syslang.readString(QStringLiteral("lingua"), QStringLiteral("sel")), QStringLiteral("ita"));
+        QCOMPARE(syslang.readString(QStringLiteral("lingua"), QStringLiteral("def")), QStringLiteral("eng"));
+        QCOMPARE(syslang.readUtf8String(QStringLiteral("lingua"), QStringLiteral("description_sel")),
+                 QStringLiteral("Italiano"));
+        QCOMPARE(syslang.readUtf8String(QStringLiteral("lingua"), QStringLiteral("description_def")),
+                 QStringLiteral("English"));
+        QCOMPARE(syslang.readString(QStringLiteral("release"), QString()), QStringLiteral("1.10"));
+        QCOMPARE(syslang.readString(QStringLiteral("release"), QStringLiteral("moto_files")), QStringLiteral("1.10"));
+        QCOMPARE(syslang.readString(QStringLiteral("ad"), QStringLiteral("eng")), QStringLiteral("1.10"));
+        QCOMPARE(syslang.readString(QStringLiteral("mitmoto_files"), QStringLiteral("ita")), QStringLiteral("1.10"));
+        QCOMPARE(syslang.readString(QStringLiteral("database_auto"), QStringLiteral("version")),
+                 QStringLiteral("1.05"));
+
+        // Without a catalogue the demo one is made for the occasion: the same package.
+        const QString fromDemo = folder.filePath(QStringLiteral("demo.zip"));
+        QCOMPARE(runService({ QStringLiteral("--make-manual-package"), fromDemo }), 0);
+        ExtractedPackage demo(fromDemo);
+        QVERIFY(demo.extracted);
+        QCOMPARE(demo.manifestFiles(), archives);
+        QCOMPARE(demo.files(), expectedFiles);
+    }
+
+    void manualPackageFollowsTheCatalogue()
+    {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QString catalogue = folder.filePath(QStringLiteral("catalogue"));
+        QCOMPARE(runService({ QStringLiteral("--make-demo"), catalogue }), 0);
+        const QDir root(catalogue);
+        auto write = [&](const QString &relative, const QByteArray &content) {
+            QFile file(root.filePath(relative));
+            return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+        };
+        // A newer database, no notifier, a third release of the motorbike's
+        // data in one language, the car's highest release answered by an
+        // override, and English chosen first.
+        QVERIFY(write(QStringLiteral("database_auto/version.txt"), "2.00\r\n"));
+        QVERIFY(write(QStringLiteral("pal_ov_balloon/version.txt"), "0"));
+        // The new release list goes before the demo's lines, which match any language.
+        QByteArray ini = fileBytes(root.filePath(QStringLiteral("service.ini")));
+        QVERIFY(ini.contains("[bbad_releases]\n"));
+        ini.replace("[bbad_releases]\n", "[bbad_releases]\neng|moto_files|praxo => 1.00\\r\\n1.10\\r\\n1.15\\r\\n\n");
+        ini += "\n[answers]\n/files/varnohub/get_max_bbad_release.asp?workdir_product=&customization=praxo => 1.30\n";
+        QVERIFY(write(QStringLiteral("service.ini"), ini));
+
+        const QString zip = folder.filePath(QStringLiteral("manual.zip"));
+        QByteArray output;
+        QCOMPARE(runService({ QStringLiteral("--make-manual-package"), zip, QStringLiteral("--root"), catalogue,
+                              QStringLiteral("--languages"), QStringLiteral("eng,ita"), QStringLiteral("--account"),
+                              QStringLiteral("DEMO-0001") },
+                            &output),
+                 0);
+        ExtractedPackage package(zip);
+        QVERIFY(package.extracted);
+        const QStringList files = package.manifestFiles();
+        QCOMPARE(files.size(), 17);
+        QCOMPARE(files.last(), QStringLiteral("database_auto_0.zip"));
+        QVERIFY(!package.files().contains(QStringLiteral("balloon_balloon.zip")));
+        // English first: its packages come before the Italian ones.
+        QVERIFY(files.indexOf(QStringLiteral("adfiles_eng_pc_ad_auto_eng_1.10.zip"))
+                < files.indexOf(QStringLiteral("adfiles_ita_pc_ad_auto_ita_1.10.zip")));
+
+        TIniFiles &manifest = *package.manifest;
+        QCOMPARE(manifest.readString(QStringLiteral("pc_update_ad"), QStringLiteral("moto_fileseng")),
+                 QStringLiteral("0 - 1.15"));
+        QCOMPARE(manifest.readString(QStringLiteral("pc_update_ad"), QStringLiteral("moto_filesita")),
+                 QStringLiteral("0 - 1.10"));
+        QCOMPARE(manifest.readString(QStringLiteral("pc_update_mit"), QStringLiteral("moto_fileseng")),
+                 QStringLiteral("0 - 1.10"));
+        TIniFiles &syslang = *package.syslang;
+        QCOMPARE(syslang.readString(QStringLiteral("lingua"), QStringLiteral("sel")), QStringLiteral("eng"));
+        QCOMPARE(syslang.readUtf8String(QStringLiteral("lingua"), QStringLiteral("description_sel")),
+                 QStringLiteral("English"));
+        QCOMPARE(syslang.readUtf8String(QStringLiteral("lingua"), QStringLiteral("description_def")),
+                 QStringLiteral("Italiano"));
+        QCOMPARE(syslang.readString(QStringLiteral("admoto_files"), QStringLiteral("eng")), QStringLiteral("1.15"));
+        QCOMPARE(syslang.readString(QStringLiteral("release"), QString()), QStringLiteral("1.30"));
+        QCOMPARE(syslang.readString(QStringLiteral("database_auto"), QStringLiteral("version")),
+                 QStringLiteral("2.00"));
+    }
+
+    void manualPackageRefusesWhatWouldNotInstall_data()
+    {
+        QTest::addColumn<QString>("removed"); // a file of the demo catalogue taken away
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("a package a download answer names")
+            << QStringLiteral("praxo/moto_files/ad/moto/eng/ad_moto_eng_1.10.zip") << QStringList();
+        QTest::newRow("the PC software version") << QStringLiteral("praxo/software_varno/pc/version_pc.txt")
+                                                 << QStringList();
+        QTest::newRow("the catalogue itself") << QStringLiteral("service.ini") << QStringList();
+        QTest::newRow("an unknown customization")
+            << QString() << QStringList { QStringLiteral("--customization"), QStringLiteral("other") };
+        QTest::newRow("no language list")
+            << QStringLiteral("praxo/update_software_varno_update/language_list.ini") << QStringList();
+    }
+
+    void manualPackageRefusesWhatWouldNotInstall()
+    {
+        QFETCH(QString, removed);
+        QFETCH(QStringList, arguments);
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QString catalogue = folder.filePath(QStringLiteral("catalogue"));
+        QCOMPARE(runService({ QStringLiteral("--make-demo"), catalogue }), 0);
+        if (!removed.isEmpty())
+            QVERIFY(QFile::remove(QDir(catalogue).filePath(removed)));
+        const QString zip = folder.filePath(QStringLiteral("manual.zip"));
+        QVERIFY(fileBytes(zip).isEmpty());
+        QVERIFY(QFile(zip).open(QIODevice::WriteOnly)); // an older package of that name is not replaced
+        QByteArray output;
+        QCOMPARE(runService(QStringList { QStringLiteral("--make-manual-package"), zip, QStringLiteral("--root"),
+                                          catalogue }
+                                + arguments,
+                            &output),
+                 1);
+        QVERIFY2(QFileInfo(zip).size() == 0, output.constData());
+        QVERIFY(!QFile::exists(zip + QStringLiteral(".part")));
+
+        // The same catalogue with the languages named still needs its list only for their names.
+        if (removed.endsWith(QLatin1String("language_list.ini"))) {
+            QCOMPARE(runService({ QStringLiteral("--make-manual-package"), zip, QStringLiteral("--root"), catalogue,
+                                  QStringLiteral("--languages"), QStringLiteral("ita,eng") }),
+                     0);
+            ExtractedPackage package(zip);
+            QCOMPARE(package.syslang->readUtf8String(QStringLiteral("lingua"), QStringLiteral("description_sel")),
+                     QStringLiteral("ita"));
         }
     }
 
