@@ -134,6 +134,15 @@ private slots:
         QTest::newRow("file size, path part of the entry") << Call([](THttp &h) {
             return QString::number(h.getFileSize(QStringLiteral("/files/varnohub/db/0.zip:db:x")));
         }) << root + "get_filesize.asp?file=/files/varnohub/db/0.zip";
+        QTest::newRow("sizes of a list, one request per entry") << Call([](THttp &h) {
+            return QString::number(h.sumFileSizes({ QStringLiteral("/files/varnohub/a.zip:varno_pc"),
+                                                    QStringLiteral("/files/varnohub/db/0.zip:db") }));
+        }) << root + "get_filesize.asp?file=/files/varnohub/a.zip\n" + root
+                + "get_filesize.asp?file=/files/varnohub/db/0.zip";
+        QTest::newRow("download into a file, path as built") << Call([](THttp &h) {
+            return QString::number(h.getToFile(QStringLiteral("/files/varnohub/praxo/pc/release_0-3.70.zip"),
+                                               QStringLiteral("release.zip")));
+        }) << root + "praxo/pc/release_0-3.70.zip";
         QTest::newRow("service date")
             << Call([](THttp &h) { return h.getDateTimeMs(); }) << root + "datetime_ms.asp";
         QTest::newRow("service stamp")
@@ -149,11 +158,14 @@ private slots:
     void requestLines()
     {
         QFETCH(Call, call);
-        QFETCH(QString, target);
+        QFETCH(QString, target); // one line per request
         Setup s;
         QVERIFY(s.start());
         call(*s.http);
-        QCOMPARE(s.requests(), QStringList { QLatin1String("GET ") + target });
+        QStringList expected;
+        for (const QString &line : target.split(QLatin1Char('\n')))
+            expected << QLatin1String("GET ") + line;
+        QCOMPARE(s.requests(), expected);
     }
 
     void answersAndSentinels()
