@@ -158,6 +158,11 @@ void UpdateService::stop()
 {
     if (m_stopping.exchange(true))
         return;
+    {
+        // Taken so that a pause checking m_stopping cannot miss the wake-up.
+        std::lock_guard<std::mutex> lock(m_pauseMutex);
+    }
+    m_pauseEnded.notify_all();
     m_server->stop();
     // Workers idle in a keep-alive wait would otherwise hold the shutdown for
     // the whole keep-alive time-out.
@@ -167,15 +172,11 @@ void UpdateService::stop()
 
 bool UpdateService::pause(qint64 milliseconds) const
 {
+    // One wait to the deadline: a loaded machine adds its wake-up delay once,
+    // not once per slice. stop() ends the wait early.
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (!m_stopping) {
-        const auto left = end - std::chrono::steady_clock::now();
-        if (left <= std::chrono::steady_clock::duration::zero())
-            return true;
-        std::this_thread::sleep_for(
-            std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(20)));
-    }
-    return false;
+    std::unique_lock<std::mutex> lock(m_pauseMutex);
+    return !m_pauseEnded.wait_until(lock, end, [this] { return m_stopping.load(); });
 }
 
 void UpdateService::logLine(const QByteArray &line)

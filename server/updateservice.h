@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -80,6 +81,8 @@ private:
     std::unique_ptr<httplib::Server> m_server;
     int m_port = -1;
     std::atomic<bool> m_stopping { false };
+    mutable std::mutex m_pauseMutex;
+    mutable std::condition_variable m_pauseEnded;
 
     std::mutex m_logMutex;
     FILE *m_log = nullptr;
