@@ -38,6 +38,11 @@ public:
     /// stored for it (and the archive passes the checks of UnzipArchive).
     static bool TestArchive(const QString &archive, const QString &password = QString());
 
+    /// Sum of the uncompressed sizes the archive declares for its entries
+    /// (what an extraction needs on disk), or -1 when the archive cannot be
+    /// opened or its index read.
+    static qint64 UncompressedSize(const QString &archive);
+
     /// Adds every file below sourceDir to archive (created when missing,
     /// otherwise added to), deflated at level 9; entry names are
     /// RelativePath(folder, baseDir) + "//" + file name. handle is an already

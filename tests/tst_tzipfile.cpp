@@ -14,6 +14,8 @@
 #include <QtTest>
 
 #include <minizip/unzip.h>
+#include <minizip/zip.h>
+#include <zlib.h>
 
 namespace {
 
@@ -135,6 +137,8 @@ private slots:
     void zipSingleFileAfterOtherData();
     void missingOrForeignFiles_data();
     void missingOrForeignFiles();
+    void uncompressedSize();
+    void encryptedEntries();
     void debugTexts();
 };
 
@@ -480,6 +484,85 @@ void TestZipFile::missingOrForeignFiles()
     QVERIFY(!TZipFile::TestArchive(name));
     QVERIFY(!TZipFile::UnzipArchive(name, QStringLiteral("out/"), true, QString(), nullptr));
     QVERIFY(!QFileInfo::exists(QStringLiteral("out")));
+}
+
+void TestZipFile::uncompressedSize()
+{
+    TestWorkspace ws;
+    makeTree(ws, QStringLiteral("src"));
+    QDir::setCurrent(ws.filePath(QStringLiteral("src")));
+    QVERIFY(run(QStringLiteral("zip"),
+                { QStringLiteral("-r"), QStringLiteral("-q"), QStringLiteral("-9"),
+                  ws.filePath(QStringLiteral("package.zip")), QStringLiteral(".") }));
+    QDir::setCurrent(ws.path());
+    // top.txt, empty.dat, inner.txt, noise.bin, .hidden; folder entries count 0.
+    QCOMPARE(TZipFile::UncompressedSize(QStringLiteral("package.zip")), qint64(10 + 0 + 20000 + 300000 + 6));
+
+    QDir::setCurrent(ws.filePath(QStringLiteral("src")));
+    QVERIFY(run(
+        QStringLiteral("zip"),
+        { QStringLiteral("-q"), ws.filePath(QStringLiteral("folder.zip")), QStringLiteral("emptyfolder/") }));
+    QDir::setCurrent(ws.path());
+    QCOMPARE(TZipFile::UncompressedSize(QStringLiteral("folder.zip")), qint64(0));
+    QVERIFY(ws.writeFile(QStringLiteral("text.zip"), "not an archive at all\n"));
+    QCOMPARE(TZipFile::UncompressedSize(QStringLiteral("text.zip")), qint64(-1));
+    QCOMPARE(TZipFile::UncompressedSize(QStringLiteral("absent.zip")), qint64(-1));
+    QByteArray cut = ws.readFile(QStringLiteral("package.zip"));
+    cut.chop(40); // into the central directory's end record
+    QVERIFY(ws.writeFile(QStringLiteral("cut.zip"), cut));
+    QCOMPARE(TZipFile::UncompressedSize(QStringLiteral("cut.zip")), qint64(-1));
+}
+
+void TestZipFile::encryptedEntries()
+{
+    // Entries deflated at level 9 with a password carry the flag word 3, the
+    // only one for which the password is used.
+    TestWorkspace ws;
+    const QByteArray text = QByteArray("secret text ").repeated(5000);
+    const QByteArray data = noise(1 << 20, 3);
+    {
+        zipFile zip = zipOpen64("locked.zip", APPEND_STATUS_CREATE);
+        QVERIFY(zip);
+        const QList<QPair<QByteArray, QByteArray>> files { { "a/text.txt", text }, { "data.bin", data } };
+        for (const auto &file : files) {
+            zip_fileinfo info {};
+            const uLong crc = crc32(0, reinterpret_cast<const Bytef *>(file.second.constData()),
+                                    uInt(file.second.size()));
+            QCOMPARE(zipOpenNewFileInZip3_64(zip, file.first.constData(), &info, nullptr, 0, nullptr, 0,
+                                             nullptr, Z_DEFLATED, 9, 0, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY,
+                                             "pw", crc, 0),
+                     ZIP_OK);
+            QCOMPARE(zipWriteInFileInZip(zip, file.second.constData(), unsigned(file.second.size())), ZIP_OK);
+            QCOMPARE(zipCloseFileInZip(zip), ZIP_OK);
+        }
+        QCOMPARE(zipClose(zip, nullptr), ZIP_OK);
+    }
+    for (const EntryInfo &entry : entriesOf(QStringLiteral("locked.zip")))
+        QCOMPARE(entry.info.flag, uLong(3));
+
+    // Some builds of the zip library leave decryption out; then no password
+    // opens the entries, and both operations must fail cleanly.
+    bool canDecrypt = false;
+    if (unzFile zip = unzOpen64("locked.zip")) {
+        canDecrypt = unzGoToFirstFile(zip) == UNZ_OK && unzOpenCurrentFilePassword(zip, "pw") == UNZ_OK;
+        unzCloseCurrentFile(zip);
+        unzClose(zip);
+    }
+    QCOMPARE(TZipFile::TestArchive(QStringLiteral("locked.zip"), QStringLiteral("pw")), canDecrypt);
+    QCOMPARE(TZipFile::UnzipArchive(QStringLiteral("locked.zip"), QStringLiteral("out/"), true,
+                                    QStringLiteral("pw"), nullptr),
+             canDecrypt);
+    if (canDecrypt) {
+        QCOMPARE(ws.readFile(QStringLiteral("out/a/text.txt")), text);
+        QCOMPARE(ws.readFile(QStringLiteral("out/data.bin")), data);
+    }
+    for (const QString &wrong : { QStringLiteral("px"), QString() }) {
+        QVERIFY(!TZipFile::TestArchive(QStringLiteral("locked.zip"), wrong));
+        QVERIFY(!TZipFile::UnzipArchive(QStringLiteral("locked.zip"), QStringLiteral("bad/"), true, wrong,
+                                        nullptr));
+        // Encrypted bytes are never written out as if they were the data.
+        QVERIFY(QFileInfo(QStringLiteral("bad/a/text.txt")).size() == 0);
+    }
 }
 
 void TestZipFile::debugTexts()

@@ -52,6 +52,7 @@ struct RawEntry
     qint64 crc = -1; // -1: the real CRC of data
     qint64 declaredSize = -1; // -1: the real size of data
     int shareDataOf = -1; // index of an earlier entry whose local header this one reuses
+    int cutCompressed = 0; // bytes dropped from the end of the stored data
 };
 
 class RawZip
@@ -76,7 +77,8 @@ public:
         QByteArray central;
         QList<quint32> offsets;
         for (const RawEntry &entry : m_entries) {
-            const QByteArray stored = entry.method == 8 ? deflateRaw(entry.data) : entry.data;
+            QByteArray stored = entry.method == 8 ? deflateRaw(entry.data) : entry.data;
+            stored.chop(entry.cutCompressed);
             const quint32 crc = entry.crc >= 0 ? quint32(entry.crc) : crcOf(entry.data);
             const quint32 size
                 = entry.declaredSize >= 0 ? quint32(entry.declaredSize) : quint32(entry.data.size());
@@ -275,6 +277,15 @@ void TestZipHostile::hostileArchive_data()
     RawEntry zeroSize = entry("x.txt", QByteArray(5000, 'z'), 8);
     zeroSize.declaredSize = 0;
     QTest::newRow("declared size zero") << RawZip().add(zeroSize).bytes();
+
+    // The compressed data ends early, and the header says so: the entry
+    // reads short of its declared size.
+    RawEntry cut = entry("x.txt", QByteArray(200000, 'c') + QByteArray(3000, 'd'), 8);
+    cut.cutCompressed = 40;
+    QTest::newRow("deflate data cut short") << RawZip().add(cut).bytes();
+    RawEntry cutStored = entry("x.txt", QByteArray(3000, 's'));
+    cutStored.cutCompressed = 100;
+    QTest::newRow("stored data cut short") << RawZip().add(cutStored).bytes();
 
     QByteArray corrupt
         = RawZip().add(entry("x.txt", QByteArray(20000, 'q') + QByteArray(20000, 'r'), 8)).bytes();
