@@ -45,7 +45,8 @@ int makeManualPackage(const QString &out, const QString &root, ManualPackageOpti
     QString error;
     if (root.isEmpty()) {
         if (!demo.isValid() || !writeDemoCatalogue(demo.path(), &error)) {
-            fprintf(stderr, "update_hub_service: %s\n", qPrintable(error.isEmpty() ? demo.errorString() : error));
+            fprintf(stderr, "update_hub_service: %s\n",
+                    qPrintable(error.isEmpty() ? demo.errorString() : error));
             return 1;
         }
         options.root = demo.path();
@@ -113,7 +114,8 @@ int main(int argc, char **argv)
             const QStringList languages = value.split(QLatin1Char(','));
             manual.selectedLanguage = languages.value(0).trimmed();
             manual.reserveLanguage = languages.value(1).trimmed();
-            ok = languages.size() == 2 && !manual.selectedLanguage.isEmpty() && !manual.reserveLanguage.isEmpty();
+            ok = languages.size() == 2 && !manual.selectedLanguage.isEmpty()
+                && !manual.reserveLanguage.isEmpty();
         } else {
             ok = false;
         }

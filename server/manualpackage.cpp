@@ -74,7 +74,8 @@ private:
     void addWhenPresent(const QString &entry)
     {
         QString size;
-        if (!ask(serviceRoot + QStringLiteral("get_filesize.asp?file=") + DownloadNames::servicePath(entry), &size)
+        if (!ask(serviceRoot + QStringLiteral("get_filesize.asp?file=") + DownloadNames::servicePath(entry),
+                 &size)
             || size.trimmed() != QLatin1String("-1"))
             entries << entry;
     }
@@ -107,7 +108,8 @@ private:
 bool PackagePlan::readRedirection()
 {
     QString answer;
-    if (!ask(serviceRoot + QStringLiteral("get_custom_redirection.asp?customization=") + options.customization,
+    if (!ask(serviceRoot + QStringLiteral("get_custom_redirection.asp?customization=")
+                 + options.customization,
              &answer)
         || answer.contains(notFound))
         return fail(QStringLiteral("the catalogue has no redirection for the customization %1")
@@ -120,7 +122,8 @@ bool PackagePlan::readRedirection()
             databaseFolders << folder;
     }
     if (softwareFolder.isEmpty())
-        return fail(QStringLiteral("the redirection of %1 names no software folder").arg(options.customization));
+        return fail(
+            QStringLiteral("the redirection of %1 names no software folder").arg(options.customization));
 
     account = options.account;
     if (account.isEmpty()) {
@@ -134,7 +137,8 @@ bool PackagePlan::readRedirection()
 bool PackagePlan::readProducts()
 {
     QString answer;
-    if (!ask(serviceRoot + QStringLiteral("get_product_names.asp?customization=") + options.customization, &answer)
+    if (!ask(serviceRoot + QStringLiteral("get_product_names.asp?customization=") + options.customization,
+             &answer)
         || answer.contains(notFound))
         return fail(QStringLiteral("the catalogue has no products for the customization %1")
                         .arg(options.customization));
@@ -149,8 +153,8 @@ bool PackagePlan::readLanguages()
 {
     // The languages the service offers, as the language page lists them.
     QList<Language> offered;
-    const QString listFile
-        = fileOf(serviceRoot + updaterFolder + QStringLiteral("/update_software_varno_update/language_list.ini"));
+    const QString listFile = fileOf(serviceRoot + updaterFolder
+                                    + QStringLiteral("/update_software_varno_update/language_list.ini"));
     if (!listFile.isEmpty()) {
         TIniFiles list(listFile, true);
         const QString section = QStringLiteral("list");
@@ -160,9 +164,9 @@ bool PackagePlan::readLanguages()
             const QString id = list.readString(section, QStringLiteral("language_id_") + number);
             if (!id.isEmpty())
                 offered.append({ id,
-                                 LanguageFiles::readDisplayName(list, section,
-                                                                QStringLiteral("language_description_") + number,
-                                                                QStringLiteral("language_unicode_") + number) });
+                                 LanguageFiles::readDisplayName(
+                                     list, section, QStringLiteral("language_description_") + number,
+                                     QStringLiteral("language_unicode_") + number) });
         }
     }
     auto described = [&](const QString &id) {
@@ -182,8 +186,9 @@ bool PackagePlan::readLanguages()
         reserve = offered.value(1, offered.first());
     // The installation refuses a package without both languages and their names.
     if (selected.id.isEmpty() || reserve.id.isEmpty())
-        return fail(QStringLiteral("no languages: the catalogue offers none (%1) and none were given")
-                        .arg(updaterFolder + QStringLiteral("/update_software_varno_update/language_list.ini")));
+        return fail(
+            QStringLiteral("no languages: the catalogue offers none (%1) and none were given")
+                .arg(updaterFolder + QStringLiteral("/update_software_varno_update/language_list.ini")));
     return true;
 }
 
@@ -200,7 +205,8 @@ bool PackagePlan::planSoftware(const QString &folder, const QString &target, con
     server = server.trimmed();
     // Nothing installed to go on from: the full package.
     if (newerThanNothing(server))
-        addWhenPresent(software + folder + QStringLiteral("/release_0-") + server + QStringLiteral(".zip:") + target);
+        addWhenPresent(software + folder + QStringLiteral("/release_0-") + server + QStringLiteral(".zip:")
+                       + target);
     return true;
 }
 
@@ -248,7 +254,8 @@ bool PackagePlan::planDatabasesAndNotifier()
             addWhenPresent(serviceRoot + folder + QStringLiteral("/0.zip:") + folder);
     }
     QString notifier;
-    if (ask(serviceRoot + QStringLiteral("pal_ov_balloon/version.txt"), &notifier) && newerThanNothing(notifier))
+    if (ask(serviceRoot + QStringLiteral("pal_ov_balloon/version.txt"), &notifier)
+        && newerThanNothing(notifier))
         addWhenPresent(serviceRoot + QStringLiteral("pal_ov_balloon/balloon.zip:balloon"));
     return true;
 }
@@ -270,7 +277,8 @@ bool PackagePlan::writeManifests(const QString &folder, const QStringList &fileV
     const int slotCount = int(qMin<qsizetype>(3, productIds.size()));
     manifest.writeInt(productGroup, QStringLiteral("num_product"), int(productIds.size()));
     for (int slot = 0; slot < slotCount; ++slot)
-        manifest.writeString(productGroup, QStringLiteral("idproduct_") + QString::number(slot), productIds.at(slot));
+        manifest.writeString(productGroup, QStringLiteral("idproduct_") + QString::number(slot),
+                             productIds.at(slot));
 
     // Release texts "old - new": the package updates any installed version,
     // so the old one is shown as 0, as the online page shows it for an
@@ -287,10 +295,11 @@ bool PackagePlan::writeManifests(const QString &folder, const QStringList &fileV
             const QString &product = productIds.at(slot);
             for (const Language &language : { selected, reserve }) {
                 QString answer;
-                const bool answered = ask(serviceRoot + QLatin1String(kind.page) + QStringLiteral("?language=")
-                                              + language.id + QStringLiteral("&workdir_product=") + product
-                                              + QStringLiteral("&customization=") + options.customization,
-                                          &answer);
+                const bool answered
+                    = ask(serviceRoot + QLatin1String(kind.page) + QStringLiteral("?language=") + language.id
+                              + QStringLiteral("&workdir_product=") + product
+                              + QStringLiteral("&customization=") + options.customization,
+                          &answer);
                 const QString newest = answered ? UpdatePlanner::newestRelease(answer) : QString();
                 manifest.writeString(QLatin1String(kind.group), product + language.id,
                                      noVersion + QStringLiteral(" - ") + newest);
@@ -319,8 +328,10 @@ bool PackagePlan::make(const QString &zipPath, QStringList *lines, QString *erro
 {
     QString serverLanguages;
     bool ok = readRedirection() && readProducts() && readLanguages();
-    if (ok && !ask(serviceRoot + softwareFolder + QStringLiteral("/software_varno/languages/version_languages.txt"),
-                   &serverLanguages))
+    if (ok
+        && !ask(serviceRoot + softwareFolder
+                    + QStringLiteral("/software_varno/languages/version_languages.txt"),
+                &serverLanguages))
         ok = fail(QStringLiteral("the catalogue has no language version"));
     ok = ok && planSoftware(QStringLiteral("pc"), QStringLiteral("varno_pc"), serverLanguages.trimmed())
         && planSoftware(QStringLiteral("palm"), QStringLiteral("varno_palm"), serverLanguages.trimmed())
@@ -360,11 +371,14 @@ bool PackagePlan::make(const QString &zipPath, QStringList *lines, QString *erro
         return false;
     }
 
-    QList<ZipEntry> zipEntries { { "syslang.ini", QByteArray(), staging.filePath(QStringLiteral("syslang.ini")) },
-                                 { "update.ini", QByteArray(), staging.filePath(QStringLiteral("update.ini")) } };
+    QList<ZipEntry> zipEntries {
+        { "syslang.ini", QByteArray(), staging.filePath(QStringLiteral("syslang.ini")) },
+        { "update.ini", QByteArray(), staging.filePath(QStringLiteral("update.ini")) }
+    };
     for (const QString &name : std::as_const(names)) {
         zipEntries.append({ name.toUtf8(), QByteArray(), sources.value(name) });
-        lines->append(name + QStringLiteral(" <= ") + QDir(options.root).relativeFilePath(sources.value(name)));
+        lines->append(name + QStringLiteral(" <= ")
+                      + QDir(options.root).relativeFilePath(sources.value(name)));
     }
     // Built beside the target and renamed over it: no half package under its name.
     const QString partPath = zipPath + QStringLiteral(".part");

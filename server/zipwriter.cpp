@@ -50,7 +50,8 @@ bool writeEntry(zipFile zip, const ZipEntry &entry, const QDateTime &now, QStrin
             written = zipWriteInFileInZip(zip, buffer.constData(), unsigned(count)) == ZIP_OK;
         written = written && count == 0;
     } else if (!entry.content.isEmpty()) {
-        written = zipWriteInFileInZip(zip, entry.content.constData(), unsigned(entry.content.size())) == ZIP_OK;
+        written
+            = zipWriteInFileInZip(zip, entry.content.constData(), unsigned(entry.content.size())) == ZIP_OK;
     }
     if (zipCloseFileInZip(zip) != ZIP_OK || !written) {
         *error = QStringLiteral("cannot write %1").arg(QString::fromUtf8(entry.name));
@@ -78,7 +79,8 @@ bool writeZip(const QString &path, const QList<ZipEntry> &files, QString *error)
         entries.append(file);
     }
 
-    std::unique_ptr<void, ZipCloser> zip(zipOpen64(QFile::encodeName(path).constData(), APPEND_STATUS_CREATE));
+    std::unique_ptr<void, ZipCloser> zip(
+        zipOpen64(QFile::encodeName(path).constData(), APPEND_STATUS_CREATE));
     if (!zip) {
         *error = QStringLiteral("cannot create %1").arg(path);
         return false;

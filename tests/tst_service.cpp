@@ -102,7 +102,8 @@ struct ExtractedPackage
 
     explicit ExtractedPackage(const QString &zip)
     {
-        extracted = work.isValid() && TZipFile::UnzipArchive(zip, work.path() + QLatin1Char('/'), true, QString());
+        extracted
+            = work.isValid() && TZipFile::UnzipArchive(zip, work.path() + QLatin1Char('/'), true, QString());
         manifest = std::make_unique<TIniFiles>(work.filePath(QStringLiteral("update.ini")), true);
         syslang = std::make_unique<TIniFiles>(work.filePath(QStringLiteral("syslang.ini")), false);
     }
@@ -112,7 +113,8 @@ struct ExtractedPackage
         QStringList values;
         const int count = manifest->readInt(QStringLiteral("pc_update"), QStringLiteral("num_files"), 10, 0);
         for (int i = 0; i < count; ++i)
-            values << manifest->readString(QStringLiteral("pc_update"), QStringLiteral("file_") + QString::number(i));
+            values << manifest->readString(QStringLiteral("pc_update"),
+                                           QStringLiteral("file_") + QString::number(i));
         return values;
     }
 };
@@ -608,9 +610,10 @@ private slots:
         const QString zip = folder.filePath(QStringLiteral("manual.zip"));
         QCOMPARE(runService({ QStringLiteral("--make-demo"), catalogue }), 0);
         QByteArray output;
-        QCOMPARE(runService({ QStringLiteral("--make-manual-package"), zip, QStringLiteral("--root"), catalogue },
-                            &output),
-                 0);
+        QCOMPARE(
+            runService({ QStringLiteral("--make-manual-package"), zip, QStringLiteral("--root"), catalogue },
+                       &output),
+            0);
         QVERIFY2(!QFile::exists(zip + QStringLiteral(".part")), output.constData());
 
         ExtractedPackage package(zip);
@@ -649,8 +652,10 @@ private slots:
         QCOMPARE(package.files(), expectedFiles);
         const QDir root(catalogue);
         const QList<QPair<QString, QString>> sources {
-            { QStringLiteral("varno_pc_release_0-3.70.zip"), QStringLiteral("praxo/software_varno/pc/release_0-3.70.zip") },
-            { QStringLiteral("varno_palm_flags_pc.zip"), QStringLiteral("praxo/software_varno/languages/flags_pc.zip") },
+            { QStringLiteral("varno_pc_release_0-3.70.zip"),
+              QStringLiteral("praxo/software_varno/pc/release_0-3.70.zip") },
+            { QStringLiteral("varno_palm_flags_pc.zip"),
+              QStringLiteral("praxo/software_varno/languages/flags_pc.zip") },
             { QStringLiteral("moto_filesadfiles_eng_pc_ad_moto_eng_1.10.zip"),
               QStringLiteral("praxo/moto_files/ad/moto/eng/ad_moto_eng_1.10.zip") },
             { QStringLiteral("database_auto_0.zip"), QStringLiteral("database_auto/0.zip") },
@@ -658,7 +663,8 @@ private slots:
         };
         for (const auto &source : sources) {
             const QByteArray packed = fileBytes(package.work.filePath(source.first));
-            QVERIFY2(!packed.isEmpty() && packed == fileBytes(root.filePath(source.second)), qPrintable(source.first));
+            QVERIFY2(!packed.isEmpty() && packed == fileBytes(root.filePath(source.second)),
+                     qPrintable(source.first));
         }
         for (const QString &name : expectedFiles) {
             if (name.endsWith(QLatin1String(".zip")))
@@ -668,14 +674,16 @@ private slots:
         // The values the catalogue gives a first run.
         TIniFiles &manifest = *package.manifest;
         QCOMPARE(manifest.readInt(QStringLiteral("product"), QStringLiteral("num_product"), 10, 0), 2);
-        QCOMPARE(manifest.readString(QStringLiteral("product"), QStringLiteral("idproduct_0"), QStringLiteral("?")),
+        QCOMPARE(manifest.readString(QStringLiteral("product"), QStringLiteral("idproduct_0"),
+                                     QStringLiteral("?")),
                  QString());
         QCOMPARE(manifest.readString(QStringLiteral("product"), QStringLiteral("idproduct_1")),
                  QStringLiteral("moto_files"));
         QVERIFY(!manifest.contains(QStringLiteral("product/idproduct_2")));
         for (const char *group : { "pc_update_ad", "pc_update_mit" }) {
             for (const char *key : { "ita", "eng", "moto_filesita", "moto_fileseng" })
-                QCOMPARE(manifest.readString(QLatin1String(group), QLatin1String(key)), QStringLiteral("0 - 1.10"));
+                QCOMPARE(manifest.readString(QLatin1String(group), QLatin1String(key)),
+                         QStringLiteral("0 - 1.10"));
         }
         TIniFiles &syslang = *package.syslang;
         QCOMPARE(syslang.readString(QStringLiteral("lingua"), QStringLiteral("sel")), QStringLiteral("ita"));
@@ -685,9 +693,11 @@ private slots:
         QCOMPARE(syslang.readUtf8String(QStringLiteral("lingua"), QStringLiteral("description_def")),
                  QStringLiteral("English"));
         QCOMPARE(syslang.readString(QStringLiteral("release"), QString()), QStringLiteral("1.10"));
-        QCOMPARE(syslang.readString(QStringLiteral("release"), QStringLiteral("moto_files")), QStringLiteral("1.10"));
+        QCOMPARE(syslang.readString(QStringLiteral("release"), QStringLiteral("moto_files")),
+                 QStringLiteral("1.10"));
         QCOMPARE(syslang.readString(QStringLiteral("ad"), QStringLiteral("eng")), QStringLiteral("1.10"));
-        QCOMPARE(syslang.readString(QStringLiteral("mitmoto_files"), QStringLiteral("ita")), QStringLiteral("1.10"));
+        QCOMPARE(syslang.readString(QStringLiteral("mitmoto_files"), QStringLiteral("ita")),
+                 QStringLiteral("1.10"));
         QCOMPARE(syslang.readString(QStringLiteral("database_auto"), QStringLiteral("version")),
                  QStringLiteral("1.05"));
 
@@ -709,7 +719,8 @@ private slots:
         const QDir root(catalogue);
         auto write = [&](const QString &relative, const QByteArray &content) {
             QFile file(root.filePath(relative));
-            return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+            return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+                && file.write(content) == content.size();
         };
         // A newer database, no notifier, a third release of the motorbike's
         // data in one language, the car's highest release answered by an
@@ -719,15 +730,17 @@ private slots:
         // The new release list goes before the demo's lines, which match any language.
         QByteArray ini = fileBytes(root.filePath(QStringLiteral("service.ini")));
         QVERIFY(ini.contains("[bbad_releases]\n"));
-        ini.replace("[bbad_releases]\n", "[bbad_releases]\neng|moto_files|praxo => 1.00\\r\\n1.10\\r\\n1.15\\r\\n\n");
-        ini += "\n[answers]\n/files/varnohub/get_max_bbad_release.asp?workdir_product=&customization=praxo => 1.30\n";
+        ini.replace("[bbad_releases]\n",
+                    "[bbad_releases]\neng|moto_files|praxo => 1.00\\r\\n1.10\\r\\n1.15\\r\\n\n");
+        ini += "\n[answers]\n/files/varnohub/get_max_bbad_release.asp?workdir_product=&customization=praxo "
+               "=> 1.30\n";
         QVERIFY(write(QStringLiteral("service.ini"), ini));
 
         const QString zip = folder.filePath(QStringLiteral("manual.zip"));
         QByteArray output;
-        QCOMPARE(runService({ QStringLiteral("--make-manual-package"), zip, QStringLiteral("--root"), catalogue,
-                              QStringLiteral("--languages"), QStringLiteral("eng,ita"), QStringLiteral("--account"),
-                              QStringLiteral("DEMO-0001") },
+        QCOMPARE(runService({ QStringLiteral("--make-manual-package"), zip, QStringLiteral("--root"),
+                              catalogue, QStringLiteral("--languages"), QStringLiteral("eng,ita"),
+                              QStringLiteral("--account"), QStringLiteral("DEMO-0001") },
                             &output),
                  0);
         ExtractedPackage package(zip);
@@ -753,7 +766,8 @@ private slots:
                  QStringLiteral("English"));
         QCOMPARE(syslang.readUtf8String(QStringLiteral("lingua"), QStringLiteral("description_def")),
                  QStringLiteral("Italiano"));
-        QCOMPARE(syslang.readString(QStringLiteral("admoto_files"), QStringLiteral("eng")), QStringLiteral("1.15"));
+        QCOMPARE(syslang.readString(QStringLiteral("admoto_files"), QStringLiteral("eng")),
+                 QStringLiteral("1.15"));
         QCOMPARE(syslang.readString(QStringLiteral("release"), QString()), QStringLiteral("1.30"));
         QCOMPARE(syslang.readString(QStringLiteral("database_auto"), QStringLiteral("version")),
                  QStringLiteral("2.00"));
@@ -765,8 +779,8 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::newRow("a package a download answer names")
             << QStringLiteral("praxo/moto_files/ad/moto/eng/ad_moto_eng_1.10.zip") << QStringList();
-        QTest::newRow("the PC software version") << QStringLiteral("praxo/software_varno/pc/version_pc.txt")
-                                                 << QStringList();
+        QTest::newRow("the PC software version")
+            << QStringLiteral("praxo/software_varno/pc/version_pc.txt") << QStringList();
         QTest::newRow("the catalogue itself") << QStringLiteral("service.ini") << QStringList();
         QTest::newRow("an unknown customization")
             << QString() << QStringList { QStringLiteral("--customization"), QStringLiteral("other") };
@@ -788,8 +802,8 @@ private slots:
         QVERIFY(fileBytes(zip).isEmpty());
         QVERIFY(QFile(zip).open(QIODevice::WriteOnly)); // an older package of that name is not replaced
         QByteArray output;
-        QCOMPARE(runService(QStringList { QStringLiteral("--make-manual-package"), zip, QStringLiteral("--root"),
-                                          catalogue }
+        QCOMPARE(runService(QStringList { QStringLiteral("--make-manual-package"), zip,
+                                          QStringLiteral("--root"), catalogue }
                                 + arguments,
                             &output),
                  1);
@@ -798,12 +812,13 @@ private slots:
 
         // The same catalogue with the languages named still needs its list only for their names.
         if (removed.endsWith(QLatin1String("language_list.ini"))) {
-            QCOMPARE(runService({ QStringLiteral("--make-manual-package"), zip, QStringLiteral("--root"), catalogue,
-                                  QStringLiteral("--languages"), QStringLiteral("ita,eng") }),
+            QCOMPARE(runService({ QStringLiteral("--make-manual-package"), zip, QStringLiteral("--root"),
+                                  catalogue, QStringLiteral("--languages"), QStringLiteral("ita,eng") }),
                      0);
             ExtractedPackage package(zip);
-            QCOMPARE(package.syslang->readUtf8String(QStringLiteral("lingua"), QStringLiteral("description_sel")),
-                     QStringLiteral("ita"));
+            QCOMPARE(
+                package.syslang->readUtf8String(QStringLiteral("lingua"), QStringLiteral("description_sel")),
+                QStringLiteral("ita"));
         }
     }
 

@@ -134,10 +134,12 @@ private slots:
         QTest::newRow("file size, path part of the entry") << Call([](THttp &h) {
             return QString::number(h.getFileSize(QStringLiteral("/files/varnohub/db/0.zip:db:x")));
         }) << root + "get_filesize.asp?file=/files/varnohub/db/0.zip";
-        QTest::newRow("sizes of a list, one request per entry") << Call([](THttp &h) {
-            return QString::number(h.sumFileSizes({ QStringLiteral("/files/varnohub/a.zip:varno_pc"),
-                                                    QStringLiteral("/files/varnohub/db/0.zip:db") }));
-        }) << root + "get_filesize.asp?file=/files/varnohub/a.zip\n" + root
+        QTest::newRow("sizes of a list, one request per entry")
+            << Call([](THttp &h) {
+                   return QString::number(h.sumFileSizes({ QStringLiteral("/files/varnohub/a.zip:varno_pc"),
+                                                           QStringLiteral("/files/varnohub/db/0.zip:db") }));
+               })
+            << root + "get_filesize.asp?file=/files/varnohub/a.zip\n" + root
                 + "get_filesize.asp?file=/files/varnohub/db/0.zip";
         QTest::newRow("download into a file, path as built") << Call([](THttp &h) {
             return QString::number(h.getToFile(QStringLiteral("/files/varnohub/praxo/pc/release_0-3.70.zip"),
