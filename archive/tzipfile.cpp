@@ -619,6 +619,106 @@ tm_zip dosTime(const QDateTime &modified)
     return time;
 }
 
+// Deflates one entry's data into an entry opened raw. Level 9 throughout,
+// except where the data does not shrink (packed or already compressed files,
+// such as the packages of the work folder): each chunk at level 9 ends its
+// deflate block, so its output is measured exactly, and a chunk that did not
+// shrink switches the stream to level 0 (deflate's stored blocks, a copy
+// instead of a long match search) for the next few MiB, after which level 9
+// is tried again. The result is one ordinary deflate stream.
+class EntryDeflater
+{
+public:
+    explicit EntryDeflater(zipFile zip)
+        : m_zip(zip)
+    {
+        m_ready = deflateInit2(&m_stream, 9, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+    }
+    ~EntryDeflater()
+    {
+        if (m_ready)
+            deflateEnd(&m_stream);
+    }
+    EntryDeflater(const EntryDeflater &) = delete;
+    EntryDeflater &operator=(const EntryDeflater &) = delete;
+
+    bool ready() const { return m_ready; }
+
+    bool add(const char *data, uInt size)
+    {
+        const uLong inBefore = m_stream.total_in;
+        const uLong outBefore = m_stream.total_out;
+        if (!run(data, size, m_level == 9 ? Z_BLOCK : Z_NO_FLUSH))
+            return false;
+        if (m_level == 9) {
+            // uLong counters may wrap on 32-bit systems; the differences do not.
+            const uLong in = m_stream.total_in - inBefore;
+            const uLong out = m_stream.total_out - outBefore;
+            // Shrunk by less than 1/64: not worth the search.
+            if (in >= MinProbe && out >= in - in / 64)
+                return setLevel(0);
+        } else if (++m_storedChunks >= StoredStretch) {
+            return setLevel(9);
+        }
+        return true;
+    }
+    bool finish() { return run(nullptr, 0, Z_FINISH); }
+
+private:
+    static constexpr uInt OutputSize = 64 * 1024;
+    static constexpr uLong MinProbe = 16 * 1024; // smaller chunks say too little
+    static constexpr int StoredStretch = 16; // chunks stored before level 9 is tried again
+
+    bool run(const char *data, uInt size, int flush)
+    {
+        m_stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data));
+        m_stream.avail_in = size;
+        int status = Z_OK;
+        do {
+            m_stream.next_out = m_output;
+            m_stream.avail_out = OutputSize;
+            status = deflate(&m_stream, flush);
+            if (status == Z_STREAM_ERROR)
+                return false;
+            if (!drain())
+                return false;
+        } while (m_stream.avail_out == 0);
+        return flush != Z_FINISH || status == Z_STREAM_END;
+    }
+    bool drain()
+    {
+        const uInt produced = OutputSize - m_stream.avail_out;
+        return produced == 0 || zipWriteInFileInZip(m_zip, m_output, produced) == ZIP_OK;
+    }
+    bool setLevel(int level)
+    {
+        // deflateParams ends the current block first; when that needs more
+        // room than the buffer has, it changes nothing and asks again.
+        for (int attempt = 0; attempt < 64; ++attempt) {
+            m_stream.next_out = m_output;
+            m_stream.avail_out = OutputSize;
+            const int status = deflateParams(&m_stream, level, Z_DEFAULT_STRATEGY);
+            if (!drain())
+                return false;
+            if (status == Z_OK) {
+                m_level = level;
+                m_storedChunks = 0;
+                return true;
+            }
+            if (status != Z_BUF_ERROR)
+                return false;
+        }
+        return true; // the level stays as it was: slower, never wrong
+    }
+
+    zipFile m_zip;
+    z_stream m_stream {};
+    bool m_ready = false;
+    int m_level = 9;
+    int m_storedChunks = 0;
+    Bytef m_output[OutputSize];
+};
+
 // Adds one file as an entry. *done counts the bytes read by the calling
 // operation over all its files; progress carries it with the file's size.
 bool addFile(zipFile zip, const QString &filePath, const QString &name, const QString &archive, quint64 *done,
@@ -653,15 +753,20 @@ bool addFile(zipFile zip, const QString &filePath, const QString &name, const QS
     }
     const quint64 size = quint64(info.size());
     const int zip64 = size >= 0xffffffffULL ? 1 : 0;
+    // Raw: the entry is deflated here (see EntryDeflater), minizip writes
+    // the headers and the bytes.
     if (zipOpenNewFileInZip4_64(zip, rawName.constData(), &zi, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, 9,
-                                0, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0, 0, flags, zip64)
+                                1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0, 0, flags, zip64)
         != ZIP_OK) {
         qCDebug(lcArchive).noquote() << "TZipFile: impossibile aggiungere" << name;
         return false;
     }
+    EntryDeflater deflater(zip);
     std::unique_ptr<char[]> buffer(new char[ZipChunk]);
-    bool ok = true;
-    for (;;) {
+    bool ok = deflater.ready();
+    uLong crc = crc32(0L, Z_NULL, 0);
+    quint64 read = 0;
+    while (ok) {
         const qint64 got = in.read(buffer.get(), ZipChunk);
         if (got < 0) {
             qCDebug(lcArchive).noquote() << "TZipFile: errore di lettura" << filePath << in.errorString();
@@ -670,7 +775,9 @@ bool addFile(zipFile zip, const QString &filePath, const QString &name, const QS
         }
         if (got == 0)
             break;
-        if (zipWriteInFileInZip(zip, buffer.get(), unsigned(got)) != ZIP_OK) {
+        crc = crc32(crc, reinterpret_cast<const Bytef *>(buffer.get()), uInt(got));
+        read += quint64(got);
+        if (!deflater.add(buffer.get(), uInt(got))) {
             qCDebug(lcArchive).noquote() << "TZipFile: errore di scrittura nell'archivio" << archive;
             ok = false;
             break;
@@ -678,7 +785,11 @@ bool addFile(zipFile zip, const QString &filePath, const QString &name, const QS
         *done += quint64(got);
         emitProgress(notifier, *done, size);
     }
-    if (zipCloseFileInZip(zip) != ZIP_OK) {
+    if (ok && !deflater.finish()) {
+        qCDebug(lcArchive).noquote() << "TZipFile: errore di scrittura nell'archivio" << archive;
+        ok = false;
+    }
+    if (zipCloseFileInZipRaw64(zip, read, crc) != ZIP_OK) {
         qCDebug(lcArchive).noquote() << "TZipFile: errore di scrittura nell'archivio" << archive;
         ok = false;
     }

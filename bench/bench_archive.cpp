@@ -33,7 +33,8 @@ int main(int argc, char *argv[])
     } else if (command == QLatin1String("idle")) {
         ok = true;
     } else {
-        std::fprintf(stderr, "usage: bench_archive extract ARCHIVE DEST | test ARCHIVE | zipdir SRC ARCHIVE | idle\n");
+        std::fprintf(
+            stderr, "usage: bench_archive extract ARCHIVE DEST | test ARCHIVE | zipdir SRC ARCHIVE | idle\n");
         return 2;
     }
     return ok ? 0 : 1;

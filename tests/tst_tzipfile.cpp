@@ -132,6 +132,7 @@ private slots:
     void progressSignals();
     void zipDirectoryNamesAndFields();
     void zipDirectoryRoundTrip();
+    void zipDirectoryMixedData();
     void zipDirectoryMissingSource();
     void zipSingleFileAddsToArchive();
     void zipSingleFileAfterOtherData();
@@ -417,6 +418,35 @@ void TestZipFile::zipDirectoryRoundTrip()
     QVERIFY(TZipFile::UnzipArchive(QStringLiteral("copy.zip"), QStringLiteral("back/"), true, QString(),
                                    nullptr));
     QCOMPARE(filesOf(ws.filePath(QStringLiteral("back"))), filesOf(ws.filePath(QStringLiteral("work"))));
+}
+
+void TestZipFile::zipDirectoryMixedData()
+{
+    // Data that does not shrink is stored within the deflate stream and the
+    // stream returns to compressing when the data does: the file must come
+    // back byte for byte, other readers must accept it, and the text part
+    // must still be compressed.
+    TestWorkspace ws;
+    QByteArray text;
+    for (int line = 0; text.size() < (12 << 20); ++line)
+        text += "line " + QByteArray::number(line % 977) + " of some ordinary log text\n";
+    const QByteArray mixed = noise(1 << 20, 21) + text + noise(70000, 22);
+    QVERIFY(ws.writeFile(QStringLiteral("src/mixed.bin"), mixed));
+    QVERIFY(ws.writeFile(QStringLiteral("src/noise.bin"), noise(3 << 20, 23)));
+    QVERIFY(TZipFile::ZipDirectory(QStringLiteral("src"), QStringLiteral("src/"), QStringLiteral("m.zip"),
+                                   QString()));
+    QVERIFY(run(QStringLiteral("unzip"), { QStringLiteral("-tqq"), QStringLiteral("m.zip") }));
+    QVERIFY(
+        TZipFile::UnzipArchive(QStringLiteral("m.zip"), QStringLiteral("out/"), true, QString(), nullptr));
+    QCOMPARE(filesOf(ws.filePath(QStringLiteral("out"))), filesOf(ws.filePath(QStringLiteral("src"))));
+    for (const EntryInfo &entry : entriesOf(QStringLiteral("m.zip"))) {
+        QCOMPARE(entry.info.compression_method, uLong(Z_DEFLATED));
+        if (entry.name.endsWith(QLatin1String("mixed.bin")))
+            QVERIFY2(entry.info.compressed_size < entry.info.uncompressed_size / 2,
+                     qPrintable(QString::number(entry.info.compressed_size)));
+        else // stored blocks cost a few bytes each, nothing more
+            QVERIFY(entry.info.compressed_size < entry.info.uncompressed_size + 1024);
+    }
 }
 
 void TestZipFile::zipDirectoryMissingSource()

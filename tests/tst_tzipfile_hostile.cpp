@@ -217,6 +217,7 @@ private slots:
     void acceptedOddities_data();
     void acceptedOddities();
     void mutatedArchivesNeverEscape();
+    void countsBeyond32Bits();
     void fullDiskFailsCleanly();
     void readOnlyDestination();
     void destinationBelowAFile();
@@ -427,6 +428,41 @@ void TestZipHostile::mutatedArchivesNeverEscape()
                      qPrintable(path));
     }
     QVERIFY(timer.elapsed() < 30000);
+}
+
+void TestZipHostile::countsBeyond32Bits()
+{
+    // Two entries that declare 3 GiB each: the 6 GiB total and every
+    // progress count are scaled into the 32-bit signals by the same factor,
+    // and the declared size that the data never reaches fails the extraction.
+    TestWorkspace ws;
+    RawEntry first = entry("a.bin", QByteArray(100000, 'h'), 8);
+    first.declaredSize = 3LL << 30;
+    RawEntry second = entry("b.bin", QByteArray(100, 'b'), 8);
+    second.declaredSize = 3LL << 30;
+    QVERIFY(ws.writeFile(QStringLiteral("huge.zip"),
+                         RawZip().add("small.txt", "small").add(first).add(second).bytes()));
+    const quint64 declared = (6ULL << 30) + 5;
+    QCOMPARE(TZipFile::UncompressedSize(QStringLiteral("huge.zip")), qint64(declared));
+
+    QZipFileNotificationInterface notifier;
+    QList<uint> totals;
+    QList<QPair<uint, uint>> steps;
+    connect(&notifier, &QZipFileNotificationInterface::total, this,
+            [&](uint total) { totals.append(total); });
+    connect(&notifier, &QZipFileNotificationInterface::progress, this, [&](uint done, uint total) {
+        steps.append({ done, total });
+    });
+    QVERIFY(!TZipFile::UnzipArchive(QStringLiteral("huge.zip"), QStringLiteral("out/"), true, QString(),
+                                    &notifier));
+    const uint scaled = uint(declared >> 1);
+    QCOMPARE(totals, QList<uint> { scaled });
+    QVERIFY(!steps.isEmpty());
+    for (const auto &step : steps)
+        QCOMPARE(step.second, scaled);
+    QCOMPARE(steps.last().first, uint((5 + 100000) >> 1));
+    QVERIFY(!QFileInfo::exists(QStringLiteral("out/b.bin")));
+    QVERIFY(!TZipFile::TestArchive(QStringLiteral("huge.zip"), QString()));
 }
 
 void TestZipHostile::fullDiskFailsCleanly()
