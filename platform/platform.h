@@ -48,4 +48,10 @@ bool windowsVistaOrLater();
 /// Free bytes on the volume that holds path; -1 when unknown.
 qint64 freeSpace(const QString &path);
 
+/// Lets the heap keep memory that large transfers free, for reuse: the
+/// network layer allocates each received chunk on one thread and frees it on
+/// another, and an allocator that hands such memory back to the system at
+/// once pays a page fault for every page of every chunk. Process-wide.
+void keepFreedMemoryForReuse();
+
 } // namespace Platform

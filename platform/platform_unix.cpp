@@ -13,6 +13,9 @@
 #include <QStorageInfo>
 
 #include <csignal>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -185,6 +188,16 @@ qint64 freeSpace(const QString &path)
     if (!storage.isValid())
         return -1;
     return storage.bytesAvailable();
+}
+
+void keepFreedMemoryForReuse()
+{
+#ifdef __GLIBC__
+    // glibc trims a heap as soon as 128 KiB at its top are free and maps
+    // blocks of that size on their own; 16 MiB of each bounds what is kept.
+    mallopt(M_TRIM_THRESHOLD, 16 * 1024 * 1024);
+    mallopt(M_MMAP_THRESHOLD, 16 * 1024 * 1024);
+#endif
 }
 
 } // namespace Platform

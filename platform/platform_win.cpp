@@ -120,4 +120,9 @@ qint64 freeSpace(const QString &path)
     return storage.isValid() ? storage.bytesAvailable() : -1;
 }
 
+void keepFreedMemoryForReuse()
+{
+    // The Windows heap keeps freed blocks for reuse by itself.
+}
+
 } // namespace Platform

@@ -1,5 +1,6 @@
 #include "service/thttp.h"
 
+#include "platform/platform.h"
 #include "service/deployment.h"
 #include "service/serviceanswers.h"
 
@@ -32,6 +33,9 @@ THttp::THttp(QObject *parent)
     : QObject(parent)
     , manager(new QNetworkAccessManager(this))
 {
+    // Packages arrive in chunks allocated on the network thread and freed
+    // here; without this the heap returns and re-faults them all the time.
+    Platform::keepFreedMemoryForReuse();
     // Redirects are never followed: the service is asked on one host only.
     manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
 
