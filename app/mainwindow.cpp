@@ -3,6 +3,7 @@
 
 #include "app/fileinventory.h"
 #include "app/uitext.h"
+#include "archive/tzipfile.h"
 #include "language/ttranslator.h"
 #include "platform/platform.h"
 #include "service/thttp.h"
@@ -74,6 +75,9 @@ MainWindow::MainWindow(QWidget *parent)
     httpClient = new THttp(this);
     progressBox = new TProgressBox(this);
     connect(httpClient, &THttp::emitValue, this, &MainWindow::emitValue);
+    // The archive notifier has no parent: the destructor deletes it in its turn.
+    notifier = new QZipFileNotificationInterface();
+    connect(notifier, &QZipFileNotificationInterface::progress, this, &MainWindow::progress);
 
     // Translation of the run-time texts.
     if (QFile::exists(QStringLiteral("language.ini"))) {
@@ -127,7 +131,9 @@ MainWindow::~MainWindow()
     inventoryFuture.waitForFinished();
     httpClient->close();
     disconnect(httpClient, nullptr, nullptr, nullptr);
+    disconnect(notifier, nullptr, nullptr, nullptr);
     delete httpClient;
+    delete notifier;
     delete progressBox;
     delete ui;
 }
@@ -319,6 +325,7 @@ bool MainWindow::prepareRun()
     }
     QDir().mkpath(QStringLiteral("./plugins"));
     QDir().mkpath(QStringLiteral("./plugins/log"));
+    uploadLogArchives();
 
     const QString diagnosis = tx("Autodiagnosi").toUpper() + QLatin1Char(':');
     const QString technical = tx("INFORMAZIONI TECNICHE").toUpper() + QLatin1Char(':');
@@ -333,11 +340,8 @@ bool MainWindow::prepareRun()
     ui->lblInformativaService->setText(tx("Questa lista contiene le comunicazioni del service.") + QLatin1Char(' ') + tx("Fare doppio click sulla comunicazione per visualizzarla."));
 
     TWaitBox waitBox(this);
-
-    // The manual package needs the archive layer, which this build does not
-    // have yet: a manual run stops here.
     if (manualUpdate)
-        return false;
+        return prepareManualRun(waitBox);
     return fetchCustomerInformation(waitBox);
 }
 

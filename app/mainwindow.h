@@ -17,6 +17,7 @@ class TProgressBox;
 class TMessagebox;
 class TWaitBox;
 class THttp;
+class QZipFileNotificationInterface;
 namespace VersionReport {
 struct Sources;
 }
@@ -59,6 +60,16 @@ public:
     /// Writes the record of installed versions for the update notifier.
     void recordInstalledVersions(const QString &productFolder);
 
+    /// Downloads (online run), tests and extracts the packages of the work
+    /// manifest and runs the follow-up steps; true when step 4 was reached.
+    bool installPackages();
+    /// Records the installed versions in the PC and card "syslang.ini".
+    void updateSystemLanguageFiles();
+    /// Removes target when it exists, then copies source there.
+    static bool replaceFile(const QString &source, const QString &target);
+    /// Packs "plugins/log" and "plugins/log/ovp" into archives, uploads and removes them.
+    void uploadLogArchives();
+
     /// Fills tableWidgetInformativaService with the service communications.
     void listCommunications();
 
@@ -87,6 +98,10 @@ public:
     QString softwareFolderName() const { return softwareFolder; }
     QStringList databaseFolderNames() const { return databaseFolders; }
     TProgressBox *progressWindow() const { return progressBox; }
+    QZipFileNotificationInterface *archiveNotifier() const { return notifier; }
+    QStringList downloads() const { return downloadList; }
+    qint64 downloadTotal() const { return totalDownloadSize; }
+    QStringList products() const { return productIds; }
     THttp *http() const { return httpClient; }
 
     /// Called instead of ending the process when a new updater was started
@@ -120,7 +135,9 @@ private slots:
     void on_tbTeamViewer_clicked();
     void on_tbSegnalazioni_clicked();
     // --- update plan
+    void on_tbOkSelezionaLingua_clicked();
     // --- installation
+    void on_tbOkAggiornamentiDisponibili_clicked();
     // --- service communications
     void on_tbInfo_clicked();
     void on_tableWidgetInformativaService_cellDoubleClicked(int row, int column);
@@ -143,10 +160,19 @@ private:
     QString readMailsPath() const;
 
     // --- private helpers of the later steps
+    /// The manual branch of prepareRun: the package chosen in a file dialog.
+    bool prepareManualRun(TWaitBox &waitBox);
+    /// Fetches every entry of downloadList into "work/" and writes the manifest.
+    void downloadPackages();
+    /// Ends an installation at a failed archive: trace, progress closed, status log.
+    bool archiveFailure(const QString &text);
+    /// True when the card lacks room for the archives of the manifest bound for it.
+    bool cardTooSmall(const QStringList &names, const QStringList &kinds) const;
 
     Ui::MainWindow *ui = nullptr;
     THttp *httpClient = nullptr;
     TProgressBox *progressBox = nullptr;
+    QZipFileNotificationInterface *notifier = nullptr;
 
     int updatePc = 0;
     int updatePalm = 0;

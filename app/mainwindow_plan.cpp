@@ -1,15 +1,11 @@
 // The planning step of an online run (tbOkSelezionaLingua): the plan itself is
 // UpdatePlanner's; the window supplies its inputs and shows the outcome.
-//
-// Needs in app/mainwindow.h, under "// --- update plan":
-//     void on_tbOkSelezionaLingua_clicked();
-// (selectedLanguageId, reserveLanguageId, productIds, downloadList and
-// totalDownloadSize are members already.)
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
 #include "app/uitext.h"
 #include "app/updateplanner.h"
+#include "language/ttranslator.h"
 #include "ui/twaitbox.h"
 
 #include <QLabel>

@@ -266,6 +266,7 @@ private slots:
         MainWindow w;
         w.show();
         QTest::mouseClick(child<QToolButton>(w, "tbAggiornamentoManuale"), Qt::LeftButton);
+        ModalAnswerer::answerNextFileDialog(QString()); // the package choice is cancelled
         QTest::mouseClick(child<QToolButton>(w, "tbOkPw"), Qt::LeftButton);
         QVERIFY(child<QToolButton>(w, "tbOkPw")->isEnabled());
         QVERIFY(child<QLineEdit>(w, "lineEditPassword")->isEnabled());

@@ -1,0 +1,424 @@
+// Whole online runs through the real window against the reference service
+// (its demo catalogue) and a real FTP server: from the download button to the
+// updates-done page for each scope, with the files on the PC and the card,
+// the status log, the language files, the report and the registry record;
+// the log archives sent at the start; a corrupt package; a full card; and a
+// manual run from the dated copy of a work folder.
+#include "app/mainwindow.h"
+#include "archive/tzipfile.h"
+#include "language/ttranslator.h"
+#include "settings/tinifiles.h"
+#include "settings/tregistrysettings.h"
+#include "support/ftpfixture.h"
+#include "support/modalanswerer.h"
+#include "support/servicefixture.h"
+#include "support/workspace.h"
+#include "ui/tprogressbox.h"
+
+#include <QDate>
+#include <QDirIterator>
+#include <QProcess>
+#include <QStackedWidget>
+#include <QTextEdit>
+#include <QToolButton>
+#include <QtTest>
+
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <memory>
+
+namespace {
+
+const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+
+/// An installation (program folder, card, home) beside the reference service
+/// with its demo catalogue and an FTP server for the version report.
+struct Site
+{
+    TestWorkspace ws;
+    QTemporaryDir catalogue;
+    std::unique_ptr<ServiceFixture> service;
+    FtpFixture ftp { QStringLiteral("drumelfask"), QStringLiteral("vilta") };
+
+    bool start(int updatePc, int updatePalm)
+    {
+        if (QProcess::execute(QStringLiteral(UPDATE_HUB_SERVICE_BIN),
+                              { QStringLiteral("--make-demo"), catalogue.path() })
+            != 0)
+            return false;
+        service = std::make_unique<ServiceFixture>(catalogue.path());
+        if (!service->start() || !ftp.start() || !ftp.makeDir(QStringLiteral("varnohub/log/versione")))
+            return false;
+        ws.writeFile(QStringLiteral("customize_update.ini"),
+                     "[personalizzazioni]\nupdate_pc=" + QByteArray::number(updatePc)
+                         + "\nupdate_palm=" + QByteArray::number(updatePalm) + "\n");
+        ws.writeFile(QStringLiteral("password.ini"), "[impostazioni]\npassword=DEMO-0001\nserialnumber=SN9\n");
+        ws.writeFile(QStringLiteral("language.ini"),
+                     "[lingua1]\nlingua1_description=Italiano\nlingua1_idlingua=ita\n"
+                     "[lingua2]\nlingua2_description=English\nlingua2_idlingua=eng\nlingua2_reserve=1\n"
+                     "[selected]\nselected_currentlanguage=1\n");
+        ws.writeFile(QStringLiteral("card/varno/main"), "EXEC_VERSION=1.00");
+        ws.makeDir(QStringLiteral("card/qte"));
+        qputenv("UPDATE_HUB_DRIVES", ws.filePath(QStringLiteral("card")).toLocal8Bit());
+        return ServiceFixture::writeHttpServerIni(ws.path(), service->port(), QStringLiteral("praxo"),
+                                                  "ftp_port=" + QByteArray::number(ftp.port())
+                                                      + "\nstall_timeout=5\n");
+    }
+
+    bool exists(const QString &relative) const { return QFile::exists(ws.filePath(relative)); }
+    QByteArray file(const QString &relative) const { return ws.readFile(relative); }
+};
+
+template<typename T>
+T *child(MainWindow &w, const char *name)
+{
+    return w.findChild<T *>(QLatin1String(name));
+}
+
+void click(MainWindow &w, const char *name)
+{
+    QTest::mouseClick(child<QToolButton>(w, name), Qt::LeftButton);
+}
+
+int stepPage(MainWindow &w)
+{
+    return child<QStackedWidget>(w, "stackedWidgetAgg")->currentIndex();
+}
+
+/// From the download button to the available-updates page (step 3).
+bool planRun(MainWindow &w)
+{
+    click(w, "tbDownload");
+    click(w, "tbOkPw");
+    click(w, "tbOkInfo");
+    if (stepPage(w) != 1)
+        return false;
+    click(w, "tbOkSelezionaLingua");
+    return stepPage(w) == 2;
+}
+
+QStringList statusLines(const Site &site)
+{
+    return QString::fromUtf8(site.file(QStringLiteral("stati.log"))).split(QLatin1Char('\n'));
+}
+
+/// A zip holding one file of the given size (zeros, so it stays small).
+bool writeLargePackage(const QString &archive, const QString &entry, qint64 size)
+{
+    QTemporaryDir source;
+    QFile file(source.filePath(entry));
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    if (!file.open(QIODevice::WriteOnly) || !file.resize(size))
+        return false;
+    file.close();
+    QFile::remove(archive);
+    return TZipFile::ZipDirectory(source.path(), source.path() + QLatin1Char('/'), archive, QString());
+}
+
+} // namespace
+
+class TestMainWindowInstall : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup()
+    {
+        qunsetenv("UPDATE_HUB_DRIVES");
+        TTranslator::instance()->loadTranslation(QString());
+    }
+
+    void onlineRun_data()
+    {
+        QTest::addColumn<int>("updatePc");
+        QTest::addColumn<int>("updatePalm");
+        QTest::newRow("PC only") << 1 << 0;
+        QTest::newRow("card only") << 0 << 1;
+        QTest::newRow("PC and card") << 1 << 1;
+    }
+
+    void onlineRun()
+    {
+        QFETCH(int, updatePc);
+        QFETCH(int, updatePalm);
+        if (!FtpFixture::available())
+            QSKIP("the FTP server module is not installed");
+        Site site;
+        QVERIFY(site.start(updatePc, updatePalm));
+        // Log files of the last runs go to the service when the run starts.
+        site.ws.writeFile(QStringLiteral("plugins/log/b.log"), "second log\n");
+        site.ws.writeFile(QStringLiteral("plugins/log/A.log"), "first log\n");
+        site.ws.writeFile(QStringLiteral("plugins/log/ovp/ovp.log"), "ovp log\n");
+        // An older, longer status log keeps its tail.
+        site.ws.writeFile(QStringLiteral("stati.log"), QByteArray(600, 'x'));
+
+        ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
+        MainWindow w;
+        w.show();
+        QVERIFY(planRun(w));
+        const QStringList downloads = w.downloads();
+        QVERIFY(!downloads.isEmpty());
+        QVERIFY(downloads.last().endsWith(QLatin1String(":balloon")));
+
+        click(w, "tbOkAggiornamentiDisponibili");
+        QCOMPARE(stepPage(w), 3);
+        QVERIFY2(answerer.titles().isEmpty(), qPrintable(answerer.messages().join(QLatin1Char('|'))));
+
+        // Log archives: one per folder, entries named by the file, local archive gone.
+        const QDir uploads(site.catalogue.filePath(QStringLiteral("uploads/log/data")));
+        const QStringList logArchives = uploads.entryList({ QStringLiteral("SN9_*.zip") }, QDir::Files);
+        QCOMPARE(logArchives.size(), 1);
+        QVERIFY(QDir(uploads.filePath(QStringLiteral("ovp"))).entryList({ QStringLiteral("SN9_*.zip") }, QDir::Files)
+                    == logArchives);
+        QVERIFY(!site.exists(logArchives.first()));
+        QVERIFY(TZipFile::UnzipArchive(uploads.filePath(logArchives.first()), site.ws.filePath(QStringLiteral("logcheck/")),
+                                       true, QString()));
+        QCOMPARE(site.file(QStringLiteral("logcheck/A.log")), QByteArray("first log\n"));
+        QCOMPARE(site.file(QStringLiteral("logcheck/b.log")), QByteArray("second log\n"));
+        QVERIFY(!site.exists(QStringLiteral("logcheck/ovp.log")));
+        QVERIFY(site.exists(QStringLiteral("plugins/log/A.log")));
+
+        // Files where the scope sends them.
+        const bool pc = updatePc == 1;
+        const bool card = updatePalm == 1;
+        QCOMPARE(site.file(QStringLiteral("main.exe")).contains("EXEC_VERSION=3.70"), pc);
+        QCOMPARE(site.exists(QStringLiteral("bbad/bbad_auto.dat")), pc);
+        QCOMPARE(site.exists(QStringLiteral("diag/auto/ita/ad.dat")), pc);
+        QCOMPARE(site.exists(QStringLiteral("db/auto.db.txt")), pc);
+        QCOMPARE(site.file(QStringLiteral("card/varno/main")).contains("EXEC_VERSION=2.10"), card);
+        QCOMPARE(site.exists(QStringLiteral("card/varno/bbad/bbad_auto.dat")), card);
+        QCOMPARE(site.exists(QStringLiteral("card/varno/diag/auto/ita/ad.dat")), card);
+        QVERIFY(!site.exists(QStringLiteral("card/varno/db/auto.db.txt")) || card);
+        // The notifier goes to the home folder whatever the scope.
+        QVERIFY(QFile::exists(site.ws.home() + QStringLiteral("/orvane/ov_update_notify/OVUpdateNotify.exe")));
+        // With both sides the PC's language file is copied onto the card.
+        if (pc && card)
+            QCOMPARE(site.file(QStringLiteral("card/varno/language.ini")), site.file(QStringLiteral("language.ini")));
+
+        // The manifest lists every download, and the work folder has a dated copy.
+        TIniFiles manifest(site.ws.filePath(QStringLiteral("work/update.ini")), true);
+        QCOMPARE(manifest.readInt(QStringLiteral("pc_update"), QStringLiteral("num_files"), 10, -1),
+                 int(downloads.size()));
+        QVERIFY(manifest.readString(QStringLiteral("pc_update"), QStringLiteral("file_0")).size() > 0);
+        QCOMPARE(QDir(site.ws.path()).entryList({ QStringLiteral("????-??-??_??-??-??.zip") }, QDir::Files).size(), 1);
+
+        // Status log: the run's lines from the first byte, the old tail after them.
+        const QStringList lines = statusLines(site);
+        const QStringList expected { today + QStringLiteral(" : update sys file"), today + QStringLiteral(" : load mails"),
+                                     today + QStringLiteral(" : write database"), today + QStringLiteral(" : registry edit"),
+                                     today + QStringLiteral(" : balloon launch"), today + QStringLiteral(" : close wait message"),
+                                     today + QStringLiteral(" : switch step four") };
+        QCOMPARE(lines.mid(0, expected.size()), expected);
+        QVERIFY(lines.value(expected.size()).startsWith(QLatin1String("xxx")));
+
+        // Installed releases recorded in the side's language file, with the day.
+        if (pc) {
+            TIniFiles syslang(site.ws.filePath(QStringLiteral("syslang.ini")), false);
+            QCOMPARE(syslang.readString(QStringLiteral("datapack"), QString()), today);
+        }
+        if (card) {
+            TIniFiles syslang(site.ws.filePath(QStringLiteral("card/varno/syslang.ini")), false);
+            QCOMPARE(syslang.readString(QStringLiteral("datapack"), QString()), today);
+        }
+
+        // The version report reached the FTP server; the record for the notifier was written.
+        QCOMPARE(site.ftp.fileNames(QStringLiteral("varnohub/log/versione")).size(), 1);
+        TRegistrySettings *registry = TRegistrySettings::instance(QStringLiteral("praxo"));
+        QVERIFY(registry);
+        QCOMPARE(registry->value(QStringLiteral("UpVersion")), QStringLiteral("3.65"));
+        QCOMPARE(registry->value(QStringLiteral("Language")), QStringLiteral("ita"));
+        TRegistrySettings::release();
+
+        // The updates-done page confirms and returns to the start.
+        click(w, "tbOkAggiornamentiEffettuati");
+        QCOMPARE(child<QStackedWidget>(w, "stackedWidget")->currentIndex(), 0);
+    }
+
+    void corruptPackageStopsTheRun()
+    {
+        if (!FtpFixture::available())
+            QSKIP("the FTP server module is not installed");
+        Site site;
+        QVERIFY(site.start(1, 1));
+        QFile database(site.catalogue.filePath(QStringLiteral("database_auto/0.zip")));
+        QVERIFY(database.open(QIODevice::ReadWrite));
+        database.seek(40);
+        database.write("damaged");
+        database.close();
+        site.ws.writeFile(QStringLiteral("stati.log"), "old status\n");
+
+        ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
+        MainWindow w;
+        w.show();
+        QVERIFY(planRun(w));
+        click(w, "tbOkAggiornamentiDisponibili");
+        QCOMPARE(stepPage(w), 2);
+        QVERIFY(!w.progressWindow()->isVisible());
+        QVERIFY(site.file(QStringLiteral("stati.log")).startsWith("Archivio database_auto_0.zip: Corrotto."));
+        // The test comes before any extraction: nothing was installed, nothing reported.
+        QVERIFY(!site.exists(QStringLiteral("main.exe")));
+        QVERIFY(site.file(QStringLiteral("card/varno/main")).contains("EXEC_VERSION=1.00"));
+        QVERIFY(site.ftp.fileNames(QStringLiteral("varnohub/log/versione")).isEmpty());
+        QVERIFY(!site.exists(QStringLiteral("syslang.ini")));
+    }
+
+    void fullCardGetsOnlyTheInstrumentSoftware()
+    {
+        if (!FtpFixture::available())
+            QSKIP("the FTP server module is not installed");
+        if (geteuid() != 0)
+            QSKIP("a small card needs a tmpfs mount (root only)");
+        Site site;
+        QVERIFY(site.start(1, 1));
+        // A diagnosis package for the card larger than the card's free room.
+        QVERIFY(writeLargePackage(site.catalogue.filePath(QStringLiteral("praxo/ad/auto/ita/ad_auto_ita_1.10.zip")),
+                                  QStringLiteral("diag/auto/ita/ad.dat"), 8 << 20));
+        const QByteArray cardPath = QFile::encodeName(site.ws.filePath(QStringLiteral("card")));
+        if (mount("tmpfs", cardPath.constData(), "tmpfs", 0, "size=1m") != 0)
+            QSKIP("tmpfs cannot be mounted here");
+        struct Unmount
+        {
+            QByteArray path;
+            ~Unmount() { umount(path.constData()); }
+        } unmount { cardPath };
+        site.ws.writeFile(QStringLiteral("card/varno/main"), "EXEC_VERSION=1.00");
+        site.ws.makeDir(QStringLiteral("card/qte"));
+
+        ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
+        MainWindow w;
+        w.show();
+        QVERIFY(planRun(w));
+        click(w, "tbOkAggiornamentiDisponibili");
+        QCOMPARE(answerer.messages().size(), 1);
+        QVERIFY(answerer.messages().first().contains(
+            QStringLiteral("Spazio su memory card insufficiente per contenere l'aggiornamento.")));
+        QCOMPARE(stepPage(w), 0);
+        // The instrument software went to the card, the packages for the PC to the PC.
+        QVERIFY(site.file(QStringLiteral("card/varno/main")).contains("EXEC_VERSION=2.10"));
+        QVERIFY(!site.exists(QStringLiteral("card/varno/diag/auto/ita/ad.dat")));
+        QVERIFY(!site.exists(QStringLiteral("card/varno/bbad/bbad_auto.dat")));
+        QCOMPARE(QFileInfo(site.ws.filePath(QStringLiteral("diag/auto/ita/ad.dat"))).size(), qint64(8 << 20));
+        // No report and no registry record for a run that did not finish.
+        QVERIFY(site.ftp.fileNames(QStringLiteral("varnohub/log/versione")).isEmpty());
+        QVERIFY(!site.exists(QStringLiteral("card/varno/syslang.ini")));
+        QCOMPARE(statusLines(site).mid(0, 2),
+                 QStringList({ today + QStringLiteral(" : update sys file"), today + QStringLiteral(" : load mails") }));
+    }
+
+    void manualRunFromAWorkFolderCopy_data()
+    {
+        QTest::addColumn<int>("updatePc");
+        QTest::addColumn<int>("updatePalm");
+        QTest::newRow("PC only") << 1 << 0;
+        QTest::newRow("PC and card") << 1 << 1;
+    }
+
+    void manualRunFromAWorkFolderCopy()
+    {
+        QFETCH(int, updatePc);
+        QFETCH(int, updatePalm);
+        if (!FtpFixture::available())
+            QSKIP("the FTP server module is not installed");
+        // The dated copy of an online run's work folder is a complete manual package.
+        QString package;
+        QTemporaryDir keep;
+        {
+            Site online;
+            QVERIFY(online.start(1, 1));
+            ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
+            MainWindow w;
+            w.show();
+            QVERIFY(planRun(w));
+            click(w, "tbOkAggiornamentiDisponibili");
+            QCOMPARE(stepPage(w), 3);
+            const QStringList copies
+                = QDir(online.ws.path()).entryList({ QStringLiteral("????-??-??_??-??-??.zip") }, QDir::Files);
+            QCOMPARE(copies.size(), 1);
+            package = keep.filePath(QStringLiteral("package.zip"));
+            QVERIFY(QFile::copy(online.ws.filePath(copies.first()), package));
+        }
+
+        Site site;
+        QVERIFY(site.start(updatePc, updatePalm));
+        site.service->stop(); // a manual run needs no service
+        QVERIFY(QFile::copy(package, site.ws.filePath(QStringLiteral("package.zip"))));
+        ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
+        MainWindow w;
+        w.show();
+        click(w, "tbAggiornamentoManuale");
+        ModalAnswerer::answerNextFileDialog(site.ws.filePath(QStringLiteral("package.zip")));
+        click(w, "tbOkPw");
+        QCOMPARE(stepPage(w), 2);
+        QVERIFY(child<QTextEdit>(w, "textRelDiag1")->toPlainText().startsWith(QLatin1Char('\n')));
+        QVERIFY(child<QTextEdit>(w, "textRelDiag1")->toPlainText().contains(QLatin1String("1.10: Italiano")));
+        QCOMPARE(w.products(), QStringList({ QString(), QStringLiteral("moto_files") }));
+        QVERIFY(!child<QWidget>(w, "frmRelDiagInfo3")->isVisible());
+
+        click(w, "tbOkAggiornamentiDisponibili");
+        QCOMPARE(stepPage(w), 3);
+        QVERIFY(site.file(QStringLiteral("main.exe")).contains("EXEC_VERSION=3.70"));
+        QCOMPARE(site.file(QStringLiteral("card/varno/main")).contains("EXEC_VERSION=2.10"), updatePalm == 1);
+        QVERIFY(site.service->requestLines().isEmpty());
+        // No download run: no second dated copy.
+        QVERIFY(QDir(site.ws.path()).entryList({ QStringLiteral("????-??-??_??-??-??.zip") }, QDir::Files).isEmpty());
+    }
+
+    void badManualPackages_data()
+    {
+        QTest::addColumn<QByteArray>("syslang");
+        QTest::addColumn<bool>("isZip");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("not a zip") << QByteArray() << false << QStringLiteral("Decompressione del pacchetto ");
+        QTest::newRow("no description_def")
+            << QByteArray("[lingua]\nlingua_sel=ita\nlingua_def=eng\nlingua_description_sel=Italiano\n") << true
+            << QStringLiteral("Pacchetto aggiornamento manuale: Corrotto");
+        QTest::newRow("no syslang.ini") << QByteArray() << true
+                                        << QStringLiteral("Pacchetto aggiornamento manuale: Corrotto");
+    }
+
+    void badManualPackages()
+    {
+        QFETCH(QByteArray, syslang);
+        QFETCH(bool, isZip);
+        QFETCH(QString, status);
+        TestWorkspace ws;
+        ws.writeFile(QStringLiteral("customize_update.ini"), "[personalizzazioni]\nupdate_pc=1\nupdate_palm=0\n");
+        QTemporaryDir source;
+        const QString package = ws.filePath(QStringLiteral("package.zip"));
+        if (isZip) {
+            QFile manifest(source.filePath(QStringLiteral("update.ini")));
+            QVERIFY(manifest.open(QIODevice::WriteOnly));
+            manifest.write("[product]\nnum_product=1\nidproduct_0=\n[pc_update]\nnum_files=0\n");
+            manifest.close();
+            if (!syslang.isEmpty()) {
+                QFile file(source.filePath(QStringLiteral("syslang.ini")));
+                QVERIFY(file.open(QIODevice::WriteOnly));
+                file.write(syslang);
+            }
+            QVERIFY(TZipFile::ZipDirectory(source.path(), source.path() + QLatin1Char('/'), package, QString()));
+        } else {
+            ws.writeFile(QStringLiteral("package.zip"), "this is not an archive");
+        }
+
+        ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
+        MainWindow w;
+        w.show();
+        click(w, "tbAggiornamentoManuale");
+        ModalAnswerer::answerNextFileDialog(package);
+        click(w, "tbOkPw");
+        QCOMPARE(stepPage(w), 0);
+        QVERIFY(child<QToolButton>(w, "tbOkPw")->isEnabled());
+        QVERIFY(answerer.titles().isEmpty());
+        QVERIFY(QString::fromUtf8(ws.readFile(QStringLiteral("stati.log"))).startsWith(status));
+
+        // A cancelled file dialog does nothing and gives the controls back.
+        ModalAnswerer::answerNextFileDialog(QString());
+        click(w, "tbOkPw");
+        QCOMPARE(stepPage(w), 0);
+        QVERIFY(child<QToolButton>(w, "tbOkPw")->isEnabled());
+    }
+};
+
+QTEST_MAIN(TestMainWindowInstall)
+#include "tst_mainwindow_install.moc"
