@@ -16,6 +16,7 @@
 #include "ui/tprogressbox.h"
 
 #include <QDate>
+#include <QLabel>
 #include <QDirIterator>
 #include <QProcess>
 #include <QStackedWidget>
@@ -160,6 +161,11 @@ private slots:
         const QStringList downloads = w.downloads();
         QVERIFY(!downloads.isEmpty());
         QVERIFY(downloads.last().endsWith(QLatin1String(":balloon")));
+        // The page shows the two products of the catalogue, the third slot hidden.
+        QCOMPARE(child<QLabel>(w, "lblRelDiagInfo1")->text(), QStringLiteral("Automobili"));
+        QCOMPARE(child<QLabel>(w, "lblRelDiagInfo2")->text(), QStringLiteral("Motocicli"));
+        QVERIFY(!child<QWidget>(w, "frmRelDiagInfo3")->isVisible());
+        QCOMPARE(child<QTextEdit>(w, "textRelDiag1")->toPlainText().count(QLatin1String("1.10")), updatePc + updatePalm == 2 ? 4 : 2);
 
         click(w, "tbOkAggiornamentiDisponibili");
         QCOMPARE(stepPage(w), 3);
@@ -235,6 +241,31 @@ private slots:
         QCOMPARE(child<QStackedWidget>(w, "stackedWidget")->currentIndex(), 0);
     }
 
+    void planFailureKeepsTheLanguagePage()
+    {
+        Site site;
+        QVERIFY(site.start(1, 0));
+        ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
+        MainWindow w;
+        w.show();
+        click(w, "tbDownload");
+        click(w, "tbOkPw");
+        click(w, "tbOkInfo");
+        QCOMPARE(stepPage(w), 1);
+        // The service breaks down between the pages.
+        QFile catalogue(site.catalogue.filePath(QStringLiteral("service.ini")));
+        QVERIFY(catalogue.open(QIODevice::Append));
+        catalogue.write("\n[faults]\n/files/varnohub/get_product_names => status 500\n");
+        catalogue.close();
+        click(w, "tbOkSelezionaLingua");
+        QCOMPARE(stepPage(w), 1);
+        QCOMPARE(answerer.messages(),
+                 QStringList({ QStringLiteral("Attenzione, impossibile scaricare gli ultimi aggiornamenti. "
+                                              "Controllare la connessione ad Internet.") }));
+        QVERIFY(w.downloads().isEmpty());
+        QVERIFY(!site.exists(QStringLiteral("work/update.ini")));
+    }
+
     void corruptPackageStopsTheRun()
     {
         if (!FtpFixture::available())
@@ -306,24 +337,34 @@ private slots:
                  QStringList({ today + QStringLiteral(" : update sys file"), today + QStringLiteral(" : load mails") }));
     }
 
-    void manualRunFromAWorkFolderCopy_data()
+    void manualRun_data()
     {
         QTest::addColumn<int>("updatePc");
         QTest::addColumn<int>("updatePalm");
-        QTest::newRow("PC only") << 1 << 0;
-        QTest::newRow("PC and card") << 1 << 1;
+        QTest::addColumn<bool>("dealerPackage");
+        QTest::newRow("dealer package, PC only") << 1 << 0 << true;
+        QTest::newRow("dealer package, PC and card") << 1 << 1 << true;
+        QTest::newRow("work folder copy, PC and card") << 1 << 1 << false;
     }
 
-    void manualRunFromAWorkFolderCopy()
+    void manualRun()
     {
         QFETCH(int, updatePc);
         QFETCH(int, updatePalm);
+        QFETCH(bool, dealerPackage);
         if (!FtpFixture::available())
             QSKIP("the FTP server module is not installed");
-        // The dated copy of an online run's work folder is a complete manual package.
         QString package;
         QTemporaryDir keep;
-        {
+        if (dealerPackage) {
+            // What a dealer hands a customer without internet.
+            package = keep.filePath(QStringLiteral("package.zip"));
+            QCOMPARE(QProcess::execute(QStringLiteral(UPDATE_HUB_SERVICE_BIN),
+                                       { QStringLiteral("--make-manual-package"), package,
+                                         QStringLiteral("--languages"), QStringLiteral("ita,eng") }),
+                     0);
+        } else {
+            // The dated copy of an online run's work folder is a complete manual package.
             Site online;
             QVERIFY(online.start(1, 1));
             ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
