@@ -245,6 +245,8 @@ bool MainWindow::installPackages()
     inventoryFuture.waitForFinished();
 
     const bool noRoomOnCard = cardTooSmall(names, kinds);
+    // Without a card root the card's folders would resolve inside the PC folder.
+    const bool noCard = cardRoot.isEmpty();
     const QString cardFolder = cardRoot + QStringLiteral("varno/");
     for (int k = 0; k < count; ++k) {
         extractFileCount = count;
@@ -273,6 +275,8 @@ bool MainWindow::installPackages()
         if (to.pc && !TZipFile::UnzipArchive(archive, pcFolder, true, QString(), notifier))
             return archiveFailure(failure);
         const QString cardDestination = kind == QLatin1String("bbad") ? cardFolder + QStringLiteral("bbad/") : cardFolder;
+        if (to.card && noCard)
+            return archiveFailure(failure);
         if (to.card && !TZipFile::UnzipArchive(archive, cardDestination, true, QString(), notifier))
             return archiveFailure(failure);
         QCoreApplication::processEvents();

@@ -34,6 +34,19 @@ void logFailure(const QString &failure)
 
 bool MainWindow::prepareManualRun(TWaitBox &waitBox)
 {
+    // A manual run uses the card found at start-up; when there was none, the
+    // card side would land in the PC folder instead, so look for it once more.
+    if (updatePalm == 1 && cardRoot.isEmpty()) {
+        cardRoot = findCardRoot();
+        if (cardRoot.isEmpty()) {
+            showMessage(text("Attenzione"),
+                        text("Nessun lettore SD Card trovato.|Verificare che il dispositivo sia correttamente "
+                             "collegato al PC e ripetere l'operazione."),
+                        QStringLiteral("Ok"), QStringLiteral(" "));
+            return false;
+        }
+    }
+
     const QString package = QFileDialog::getOpenFileName(this, tx("Open File"), QStringLiteral("./"),
                                                          QStringLiteral("(*.zip)"));
     qCDebug(lcApp).noquote() << "manual package:" << package;
