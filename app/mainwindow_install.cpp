@@ -20,8 +20,12 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QEventLoop>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QLoggingCategory>
+#include <QThreadPool>
+#include <QtConcurrent>
 
 Q_DECLARE_LOGGING_CATEGORY(lcApp)
 
@@ -122,6 +126,23 @@ Destinations destinationsFor(const QString &name, const QString &kind, int scope
     return to;
 }
 
+/// Runs an archive operation that reports no progress (a test, the copy of
+/// the work folder) on a worker thread and waits in a local event loop, so the
+/// window keeps repainting while a large package is read. User input stays
+/// blocked as during every other step of the run.
+bool runResponsive(const std::function<bool()> &operation)
+{
+    static QThreadPool pool;
+    pool.setMaxThreadCount(1);
+    QFutureWatcher<bool> watcher;
+    QEventLoop loop;
+    QObject::connect(&watcher, &QFutureWatcher<bool>::finished, &loop, &QEventLoop::quit);
+    watcher.setFuture(QtConcurrent::run(&pool, operation));
+    if (!watcher.isFinished())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    return watcher.result();
+}
+
 } // namespace
 
 void MainWindow::on_tbOkAggiornamentiDisponibili_clicked()
@@ -172,7 +193,7 @@ void MainWindow::downloadPackages()
     // A dated copy of the work folder, manifest included, stays in the program folder.
     const QString copy = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss"))
         + QStringLiteral(".zip");
-    if (!TZipFile::ZipDirectory(QStringLiteral("work"), QStringLiteral("work/"), copy, QString()))
+    if (!runResponsive([copy] { return TZipFile::ZipDirectory(QStringLiteral("work"), QStringLiteral("work/"), copy, QString()); }))
         qCDebug(lcApp).noquote() << "copy of the work folder failed:" << copy;
     progressBox->close();
 }
@@ -234,7 +255,8 @@ bool MainWindow::installPackages()
     for (int j = 0; j < count; ++j) {
         const QString &name = names.at(j);
         if (!name.contains(QLatin1String(".exe"))) {
-            if (!isPlainName(name) || !TZipFile::TestArchive(workFolder + name, QString()))
+            const QString archive = workFolder + name;
+            if (!isPlainName(name) || !runResponsive([archive] { return TZipFile::TestArchive(archive, QString()); }))
                 return archiveFailure(QStringLiteral("Archivio ") + name + QStringLiteral(": Corrotto."));
         }
         QCoreApplication::processEvents();
@@ -242,7 +264,14 @@ bool MainWindow::installPackages()
     }
 
     // The inventory describes the installation before anything is extracted.
-    inventoryFuture.waitForFinished();
+    if (!inventoryFuture.isFinished()) {
+        QFutureWatcher<void> watcher;
+        QEventLoop loop;
+        connect(&watcher, &QFutureWatcher<void>::finished, &loop, &QEventLoop::quit);
+        watcher.setFuture(inventoryFuture);
+        if (!watcher.isFinished())
+            loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
 
     const bool noRoomOnCard = cardTooSmall(names, kinds);
     // Without a card root the card's folders would resolve inside the PC folder.
