@@ -44,7 +44,8 @@ public:
     static qint64 UncompressedSize(const QString &archive);
 
     /// Adds every file below sourceDir to archive (created when missing,
-    /// otherwise added to), deflated at level 9; entry names are
+    /// otherwise added to), deflated at level 9 (stretches of data that do
+    /// not shrink go into the stream as stored blocks); entry names are
     /// RelativePath(folder, baseDir) + "//" + file name. handle is an already
     /// open archive of an enclosing call: pass nullptr.
     static bool ZipDirectory(const QString &sourceDir, const QString &baseDir, const QString &archive,
