@@ -1,12 +1,16 @@
 #include "service/serviceanswers.h"
 
+#include <cmath>
+
 namespace ServiceAnswers {
 
 double versionNumber(const QString &text)
 {
     bool ok = false;
     const double value = text.trimmed().toDouble(&ok);
-    return ok ? value : 0.0;
+    // toDouble also accepts "inf" and "nan": an infinite version would be newer
+    // than every installed one (a self-update each start), a NaN never newer.
+    return ok && std::isfinite(value) ? value : 0.0;
 }
 
 QString accountCode(const QString &code)

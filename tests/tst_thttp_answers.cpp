@@ -118,6 +118,10 @@ private slots:
         QTest::newRow("decimal comma") << "3,65" << 0.0;
         QTest::newRow("empty") << "" << 0.0;
         QTest::newRow("sentinel") << "NOT FOUND" << 0.0;
+        QTest::newRow("infinity") << "inf" << 0.0;
+        QTest::newRow("negative infinity") << "-inf\r\n" << 0.0;
+        QTest::newRow("NaN") << "nan" << 0.0;
+        QTest::newRow("beyond double") << "1e999" << 0.0;
     }
 
     void versionNumbers()
