@@ -4,6 +4,7 @@
 #include "support/workspace.h"
 
 #include <QDir>
+#include <QtConcurrent>
 #include <QtTest>
 
 class TestFileInventory : public QObject
@@ -87,6 +88,29 @@ private slots:
         input.cardRoot = ws.filePath(QString());
         std::atomic<bool> stop{true};
         QVERIFY(FileInventory::build(input, stop).isEmpty());
+    }
+
+    // The window runs the walk on a pool thread and stops it from the GUI
+    // thread; run it the same way (and under ThreadSanitizer in build-tsan).
+    void walkOnAThreadStopsWhenAsked()
+    {
+        TestWorkspace ws;
+        for (int i = 0; i < 400; ++i)
+            ws.writeFile(QStringLiteral("d%1/e/f%1.bin").arg(i), "x");
+        InventoryInput input;
+        input.walkPc = true;
+        input.pcRoot = QStringLiteral(".");
+        std::atomic<bool> stop{false};
+        const auto walkOnPool = [&input, &stop] { return FileInventory::build(input, stop); };
+        const QStringList whole = names(QtConcurrent::run(walkOnPool).result());
+        QVERIFY(whole.size() >= 400);
+
+        QFuture<QList<QByteArray>> walk = QtConcurrent::run(walkOnPool);
+        stop = true;
+        walk.waitForFinished();
+        const QStringList part = names(walk.result());
+        for (const QString &name : part)
+            QVERIFY2(whole.contains(name), qPrintable(name));
     }
 
     void missingFilesAreAbsolute()
