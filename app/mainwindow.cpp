@@ -114,8 +114,7 @@ MainWindow::MainWindow(QWidget *parent)
     if (updatePalm == 1) {
         cardRoot = findCardRoot();
         if (cardRoot.isEmpty()) {
-            showMessage(text("Attenzione"), text("Nessun lettore SD Card trovato.") + QLatin1Char('|') + text("Verificare che il dispositivo sia correttamente collegato al PC e ripetere l'operazione."),
-                        QStringLiteral("Ok"), QStringLiteral(" "));
+            showCardMissingMessage();
             return;
         }
     }
@@ -178,6 +177,14 @@ void MainWindow::showConnectionMessage()
                 QStringLiteral("Ok"), QStringLiteral(" "));
 }
 
+void MainWindow::showCardMissingMessage()
+{
+    showMessage(text("Attenzione"),
+                text("Nessun lettore SD Card trovato.|Verificare che il dispositivo sia correttamente "
+                     "collegato al PC e ripetere l'operazione."),
+                QStringLiteral("Ok"), QStringLiteral(" "));
+}
+
 void MainWindow::setPromptTexts()
 {
     ui->lblInfo1->setText(tx("Attivare la connessione internet.") + QLatin1Char(' ') + tx("Inserire la password rilasciata."));
@@ -207,10 +214,7 @@ void MainWindow::on_tbDownload_clicked()
     if (updatePalm == 1) {
         cardRoot = findCardRoot();
         if (cardRoot.isEmpty()) {
-            showMessage(text("Attenzione"),
-                        text("Nessun lettore SD Card trovato.|Verificare che il dispositivo sia correttamente "
-                             "collegato al PC e ripetere l'operazione."),
-                        QStringLiteral("Ok"), QStringLiteral(" "));
+            showCardMissingMessage();
             return;
         }
         if (!testCardWritable())

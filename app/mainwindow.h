@@ -153,6 +153,8 @@ private:
     void startInventory();
     InventoryInput inventoryInput() const;
     void showConnectionMessage();
+    /// "Nessun lettore SD Card trovato." with its advice.
+    void showCardMissingMessage();
     void setPromptTexts();
     void endManualMode();
     void enableAccountControls(bool enabled);

@@ -39,10 +39,7 @@ bool MainWindow::prepareManualRun(TWaitBox &waitBox)
     if (updatePalm == 1 && cardRoot.isEmpty()) {
         cardRoot = findCardRoot();
         if (cardRoot.isEmpty()) {
-            showMessage(text("Attenzione"),
-                        text("Nessun lettore SD Card trovato.|Verificare che il dispositivo sia correttamente "
-                             "collegato al PC e ripetere l'operazione."),
-                        QStringLiteral("Ok"), QStringLiteral(" "));
+            showCardMissingMessage();
             return false;
         }
     }
