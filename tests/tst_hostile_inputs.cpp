@@ -91,7 +91,8 @@ QByteArray zip(const QList<Entry> &entries)
         const QByteArray stored = entry.deflate ? deflated(entry.data) : entry.data;
         const quint32 crc = entry.crc >= 0
             ? quint32(entry.crc)
-            : quint32(crc32(0, reinterpret_cast<const Bytef *>(entry.data.constData()), uInt(entry.data.size())));
+            : quint32(
+                crc32(0, reinterpret_cast<const Bytef *>(entry.data.constData()), uInt(entry.data.size())));
         const quint32 size = entry.size >= 0 ? quint32(entry.size) : quint32(entry.data.size());
         const quint16 flag = entry.encrypted ? 1 : 0;
         const quint16 method = entry.deflate ? 8 : 0;
@@ -213,8 +214,8 @@ private slots:
         QTest::newRow("name of only a backslash") << zip({ file("\\") }) << int(Contained);
         QTest::newRow("name of only dots") << zip({ file("..") }) << int(Refused);
         // Duplicates: one name twice, a file where a later entry needs a folder.
-        QTest::newRow("duplicate names") << zip({ file("twice.txt", "first"), file("twice.txt", "second") })
-                                         << int(Contained);
+        QTest::newRow("duplicate names")
+            << zip({ file("twice.txt", "first"), file("twice.txt", "second") }) << int(Contained);
         QTest::newRow("file then folder of the same name")
             << zip({ file("same", "a file"), file("same/inner.txt") }) << int(Contained);
         QTest::newRow("duplicate climbing name")
@@ -273,15 +274,16 @@ private slots:
         bool extracted = false;
         for (const bool keepPaths : { true, false }) {
             extracted = TZipFile::UnzipArchive(ws.filePath(QStringLiteral("in/hostile.zip")),
-                                               ws.filePath(QStringLiteral("a/b/dest/")), keepPaths, QString(), nullptr)
+                                               ws.filePath(QStringLiteral("a/b/dest/")), keepPaths, QString(),
+                                               nullptr)
                 || extracted;
             for (const QString &path : tree(top))
                 QVERIFY2(before.contains(path) || path.startsWith(QLatin1String("program/a/b/dest/")),
                          qPrintable(path));
         }
         QVERIFY(!QFileInfo::exists(QStringLiteral("/tmp/uh_hostile_out.txt")));
-        QDirIterator it(ws.filePath(QStringLiteral("a/b/dest")), QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot,
-                        QDirIterator::Subdirectories);
+        QDirIterator it(ws.filePath(QStringLiteral("a/b/dest")),
+                        QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
         while (it.hasNext())
             QVERIFY2(!QFileInfo(it.next()).isSymLink(), qPrintable(it.filePath()));
         // What a successful extraction wrote has the size its entry had.
@@ -301,7 +303,8 @@ private slots:
     void archiveCountSummary()
     {
         qInfo("hostile archives refused: %d of %d", refusedCount, archiveCount);
-        qInfo("extracted inside their destination only: %s", qPrintable(acceptedArchives.join(QStringLiteral(", "))));
+        qInfo("extracted inside their destination only: %s",
+              qPrintable(acceptedArchives.join(QStringLiteral(", "))));
         QVERIFY(archiveCount >= 30);
     }
 
@@ -313,7 +316,8 @@ private slots:
         QTest::newRow("only line ends") << QByteArray("\r\n\r\n\r\n\n\r");
         QTest::newRow("huge field") << QByteArray("x;y;z;") + QByteArray(4 << 20, 'N') + ";id";
         QTest::newRow("nul bytes") << QByteArray("prod\0;a;b;Name\0;id\0\r\n/files/\0x.zip:varno_pc\0", 44);
-        QTest::newRow("bytes of no text encoding") << QByteArray("\xff\xfe;\x80\x81;\xc3;\xe9\xe9;\x9f\r\n/\xff/\xfe.zip:\x80");
+        QTest::newRow("bytes of no text encoding")
+            << QByteArray("\xff\xfe;\x80\x81;\xc3;\xe9\xe9;\x9f\r\n/\xff/\xfe.zip:\x80");
         QTest::newRow("colons and slashes only") << QByteArray("::::////::\r\n:/\r\n/:\r\n");
         QTest::newRow("many lines") << QByteArray("/files/a.zip:varno_pc\r\n").repeated(20000);
     }
@@ -358,7 +362,8 @@ private slots:
         QTest::newRow("nul in the name") << QString::fromLatin1(QByteArray("/files/a\0b.zip:varno_pc", 23));
         QTest::newRow("moto fields climb")
             << QStringLiteral("/files/varnohub/x/moto_files/ad/../../../../a.zip:adfiles");
-        QTest::newRow("huge name") << (QStringLiteral("/files/") + QString(70000, QLatin1Char('n')) + QStringLiteral(".zip:varno_pc"));
+        QTest::newRow("huge name") << (QStringLiteral("/files/") + QString(70000, QLatin1Char('n'))
+                                       + QStringLiteral(".zip:varno_pc"));
     }
 
     void localNamesNeverLeaveTheWorkFolder()
@@ -370,7 +375,8 @@ private slots:
                      && !local.name.contains(QLatin1Char(':')),
                  qPrintable(local.name.left(120)));
         QVERIFY(local.name != QLatin1String("..") && local.name != QLatin1String("."));
-        QVERIFY(local.kind.isEmpty() || local.kind == QLatin1String("bbad") || local.kind == QLatin1String("balloon"));
+        QVERIFY(local.kind.isEmpty() || local.kind == QLatin1String("bbad")
+                || local.kind == QLatin1String("balloon"));
     }
 
     void hostileAnswersThroughTheClient_data()
@@ -424,8 +430,10 @@ private slots:
     {
         QTest::addColumn<QByteArray>("login");
         QTest::newRow("no separators") << QByteArray("OK SN 123 CELLULARE 555");
-        QTest::newRow("no equals signs") << QByteArray("OK\\r\\nSN\\r\\nCELLULARE\\r\\nE-MAIL\\r\\nRIVENDITORE");
-        QTest::newRow("nul bytes") << QByteArray("OK\\r\\nSN=\\x00\\x00\\r\\nE-MAIL=a\\x00b\\r\\n\\x00=\\x00");
+        QTest::newRow("no equals signs")
+            << QByteArray("OK\\r\\nSN\\r\\nCELLULARE\\r\\nE-MAIL\\r\\nRIVENDITORE");
+        QTest::newRow("nul bytes") << QByteArray(
+            "OK\\r\\nSN=\\x00\\x00\\r\\nE-MAIL=a\\x00b\\r\\n\\x00=\\x00");
         QTest::newRow("bytes of no text encoding")
             << QByteArray("OK\\r\\nRAGIONE SOCIALE=\\xff\\xfe\\x80\\r\\nCELLULARE=\\xc3\\x28");
         QTest::newRow("huge field") << QByteArray("OK\\r\\nE-MAIL=") + QByteArray(300000, 'm');
@@ -437,7 +445,8 @@ private slots:
         QFETCH(QByteArray, login);
         TestWorkspace ws;
         QTemporaryDir catalogue;
-        QVERIFY(QProcess::execute(QStringLiteral(UPDATE_HUB_SERVICE_BIN), { QStringLiteral("--make-demo"), catalogue.path() })
+        QVERIFY(QProcess::execute(QStringLiteral(UPDATE_HUB_SERVICE_BIN),
+                                  { QStringLiteral("--make-demo"), catalogue.path() })
                 == 0);
         QFile ini(QDir(catalogue.path()).filePath(QStringLiteral("service.ini")));
         QVERIFY(ini.open(QIODevice::Append));
@@ -445,8 +454,10 @@ private slots:
         ini.close();
         ServiceFixture service(catalogue.path());
         QVERIFY(service.start());
-        ws.writeFile(QStringLiteral("customize_update.ini"), "[personalizzazioni]\nupdate_pc=1\nupdate_palm=0\n");
-        ws.writeFile(QStringLiteral("password.ini"), "[impostazioni]\npassword=DEMO-0001\nserialnumber=SN9\n");
+        ws.writeFile(QStringLiteral("customize_update.ini"),
+                     "[personalizzazioni]\nupdate_pc=1\nupdate_palm=0\n");
+        ws.writeFile(QStringLiteral("password.ini"),
+                     "[impostazioni]\npassword=DEMO-0001\nserialnumber=SN9\n");
         QVERIFY(ServiceFixture::writeHttpServerIni(ws.path(), service.port(), QStringLiteral("praxo"),
                                                    "stall_timeout=2\n"));
 
