@@ -149,6 +149,11 @@ RunResult drive(Site &site, const std::function<void()> &beforeInstall = {})
     QElapsedTimer clock;
     clock.start();
     ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
+    // A run that hangs ends the test at once instead of at the suite's time-out.
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, []() { qFatal("the run did not end within 60 s"); });
+    watchdog.start(60000);
     MainWindow w;
     w.show();
     auto click = [&](const char *name) {
