@@ -172,16 +172,18 @@ run_ours() {
 reference_seconds=""
 run_reference() {
     fresh_site
-    local ref="$site/reference" start end kind name path
+    local ref="$site/reference" start fetched tested end kind name path
     mkdir -p "$ref/work" "$ref/pc" "$ref/card/varno" "$ref/home/orvane/ov_update_notify"
     sync
     start="$(now)"
     while read -r _ path name kind; do
         curl -s -f -o "$ref/work/$name" "http://127.0.0.1:$port$path"
     done <"$packages"
+    fetched="$(now)"
     while read -r _ path name kind; do
         unzip -tqq "$ref/work/$name" >/dev/null
     done <"$packages"
+    tested="$(now)"
     while read -r _ path name kind; do
         case "$kind" in
         bbad)
@@ -204,6 +206,8 @@ run_reference() {
         esac
     done <"$packages"
     end="$(now)"
+    [ "$verbose" = 1 ] && awk -v a="$start" -v b="$fetched" -v c="$tested" -v d="$end" \
+        'BEGIN { printf "reference: download %.3f s, test %.3f s, extract %.3f s\n", b - a, c - b, d - c }' >&2
     if ! diff -r -q "$work/content/bbad/bench_bbad" "$ref/card/varno/bbad/bench_bbad" >/dev/null; then
         echo "install: the reference extraction differs from its package" >&2
         exit 1
