@@ -77,7 +77,7 @@ bool MainWindow::fetchCustomerInformation(TWaitBox &waitBox)
     }
     // An empty answer means the login never arrived (the status would still be
     // the one of an earlier request): that is a connection failure too.
-    if (httpClient->statusCode() != 200 || answer.isEmpty()) {
+    if (!httpClient->answeredOk() || answer.isEmpty()) {
         waitBox.close();
         showConnectionMessage();
         return false;

@@ -45,7 +45,7 @@ bool MainWindow::loadServiceRedirection()
     waitBox.showNow();
 
     const QString answer = httpClient->getCustomRedirection();
-    if (httpClient->statusCode() != 200) {
+    if (!httpClient->answeredOk()) {
         waitBox.close();
         showConnectionMessage();
         return false;
@@ -83,7 +83,7 @@ bool MainWindow::checkUpdaterUpdate()
 
     const bool newer = httpClient->isUpdaterNewer(updaterVersion().toDouble());
     if (!newer) {
-        if (httpClient->statusCode() == 200)
+        if (httpClient->answeredOk())
             return true;
         waitBox.close();
         showConnectionMessage();
@@ -105,7 +105,7 @@ bool MainWindow::checkUpdaterUpdate()
                                                 QStringLiteral("update_hub.exe"));
     progressBox->close();
 
-    if (complete && httpClient->statusCode() == 200) {
+    if (complete && httpClient->answeredOk()) {
         const QString folder = QDir::toNativeSeparators(QDir::currentPath());
         if (Platform::startProgram(QStringLiteral("update_hub.exe"), {QStringLiteral("DIR=") + folder})) {
             close();

@@ -165,7 +165,7 @@ PlanResult PlanRun::execute()
 
     const QString languageVersionPath = softwareRoot + QStringLiteral("languages/version_languages.txt");
     const QString pcLanguages = http.getText(languageVersionPath).trimmed();
-    if (http.statusCode() != 200) {
+    if (!http.answeredOk()) {
         fail(QStringLiteral("language version"));
         return result;
     }
@@ -176,7 +176,7 @@ PlanResult PlanRun::execute()
         return result;
 
     const QString cardLanguages = http.getText(languageVersionPath).trimmed();
-    if (http.statusCode() != 200) {
+    if (!http.answeredOk()) {
         fail(QStringLiteral("language version (instrument)"));
         return result;
     }
@@ -269,7 +269,7 @@ void PlanRun::recordLanguages()
 bool PlanRun::readProducts()
 {
     const QString answer = http.getProductNames();
-    if (http.statusCode() != 200)
+    if (!http.answeredOk())
         return fail(QStringLiteral("product names"));
     for (const UpdatePlanner::Product &product : UpdatePlanner::parseProducts(answer)) {
         result.productNames << product.name;
@@ -303,7 +303,7 @@ bool PlanRun::planSoftware(const Side &side, const QString &serverLanguages)
     const QString server
         = http.getText(packages + QStringLiteral("version_") + side.folder + QStringLiteral(".txt"))
               .trimmed();
-    if (http.statusCode() != 200)
+    if (!http.answeredOk())
         return fail(QStringLiteral("software version ") + side.folder);
     if (!isNewer(server, local))
         return true;
@@ -323,7 +323,7 @@ bool PlanRun::planSoftware(const Side &side, const QString &serverLanguages)
 
 bool PlanRun::takeDownloads(const QString &answer, const QString &step)
 {
-    if (http.statusCode() != 200 || answer.contains(notFound))
+    if (!http.answeredOk() || answer.contains(notFound))
         return fail(step);
     downloads << UpdatePlanner::downloadEntries(answer);
     return true;
@@ -334,7 +334,7 @@ bool PlanRun::planDiagnosis(const SystemLanguages &local)
     for (const QString &product : std::as_const(result.productIds)) {
         const QString localRelease = local.value(QStringLiteral("release"), product, QString());
         const QString maxRelease = http.getMaxBbadRelease(product, in.softwareFolder).trimmed();
-        maxReleases << (http.statusCode() == 200 ? maxRelease : QString());
+        maxReleases << (http.answeredOk() ? maxRelease : QString());
         if (isNewer(maxRelease, localRelease)) {
             const QString answer
                 = http.getFileBbad2Download(in.accountCode, localRelease, product, in.softwareFolder);
@@ -363,7 +363,7 @@ bool PlanRun::planDatabases(const SystemLanguages &local)
         }
         const QString localVersion = local.value(folder, QStringLiteral("version"), QStringLiteral("0.00"));
         const QString server = http.getText(serviceRoot + folder + QStringLiteral("/version.txt")).trimmed();
-        if (http.statusCode() != 200)
+        if (!http.answeredOk())
             return fail(QStringLiteral("database ") + folder);
         databaseVersions << server;
         if (isNewer(server, localVersion))
@@ -387,7 +387,7 @@ bool PlanRun::planNotifier()
     const QString server = http.getText(serviceRoot + QStringLiteral("pal_ov_balloon/version.txt"));
     if (!isNewer(server, localVersion))
         return true;
-    if (http.statusCode() != 200)
+    if (!http.answeredOk())
         return fail(QStringLiteral("notifier"));
     addWhenPresent(serviceRoot + QStringLiteral("pal_ov_balloon/balloon.zip:balloon"));
     return true;
@@ -450,7 +450,7 @@ bool PlanRun::writeWorkManifests(const SystemLanguages &local)
             for (int k = 0; k < 2; ++k) {
                 const QString answer = (http.*kind.releases)(languages[k].first, product);
                 // An error page is no release list.
-                newest[k] = http.statusCode() == 200 ? UpdatePlanner::newestRelease(answer) : QString();
+                newest[k] = http.answeredOk() ? UpdatePlanner::newestRelease(answer) : QString();
             }
 
             QString text;
@@ -478,7 +478,7 @@ bool PlanRun::writeWorkManifests(const SystemLanguages &local)
         const QString product = result.productIds.at(slot);
         const QString answer = http.getMaxBbadRelease(product, in.softwareFolder).trimmed();
         syslang.writeString(QStringLiteral("release"), product,
-                            http.statusCode() == 200 ? answer : maxReleases.value(slot));
+                            http.answeredOk() ? answer : maxReleases.value(slot));
     }
     for (int i = 0; i < in.databaseFolders.size(); ++i) {
         const QString &folder = in.databaseFolders.at(i);
@@ -486,7 +486,7 @@ bool PlanRun::writeWorkManifests(const SystemLanguages &local)
             continue;
         const QString answer = http.getText(serviceRoot + folder + QStringLiteral("/version.txt")).trimmed();
         syslang.writeString(folder, QStringLiteral("version"),
-                            http.statusCode() == 200 ? answer : databaseVersions.value(i));
+                            http.answeredOk() ? answer : databaseVersions.value(i));
     }
 
     syslang.sync();

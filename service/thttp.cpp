@@ -225,6 +225,7 @@ THttp::Outcome THttp::run(const QByteArray &method, const QString &path, QIODevi
     reply->deleteLater();
     stateChanged(0);
 
+    lastTransferFailed = failed;
     if (failed) {
         // A broken transfer is a failed connection: no answer, and the status
         // of its header (if one came) does not count.

@@ -25,6 +25,10 @@ public:
                    const QString &proxyPort);
     /// Status of the most recent response header; kept when a request gets none.
     int statusCode() const { return lastStatusCode; }
+    /// True when the last request ended with a whole answer of status 200. A
+    /// broken transfer keeps the status of the request before it, so the status
+    /// alone would let an empty answer after a dropped connection pass as good.
+    bool answeredOk() const { return !lastTransferFailed && lastStatusCode == 200; }
     void close();
     QString customization() const { return customizationKey; }
     QString address() const { return serverAddress; }
@@ -100,6 +104,7 @@ private:
     int requestId = 0;
 
     int lastStatusCode = 0;
+    bool lastTransferFailed = false;
     QString timeDownload;
     QString speedDownload;
     qint64 lastDone = 0;
