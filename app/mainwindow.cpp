@@ -56,6 +56,18 @@ MainWindow::MainWindow(QWidget *parent)
     , ui(new Ui::MainWindow)
 {
     initUiResources();
+    // The chosen language's translation, loaded before the form is built so
+    // that the form's own texts come out translated too.
+    if (QFile::exists(QStringLiteral("language.ini"))) {
+        TIniFiles languageIni(QStringLiteral("language.ini"), false);
+        const QString current = languageIni.readString(QStringLiteral("selected"),
+                                                       QStringLiteral("currentlanguage"), QStringLiteral("1"));
+        const QString section = QStringLiteral("lingua") + current;
+        const QString file = languageIni.readString(section, QStringLiteral("file"), QString());
+        selectedLanguageId = languageIni.readString(section, QStringLiteral("idlingua"), QString());
+        TTranslator::instance()->loadTranslation(QStringLiteral("./") + file);
+    }
+
     ui->setupUi(this);
 
     // Each call replaces the flags of the one before: the window ends up frameless.
@@ -78,17 +90,6 @@ MainWindow::MainWindow(QWidget *parent)
     // The archive notifier has no parent: the destructor deletes it in its turn.
     notifier = new QZipFileNotificationInterface();
     connect(notifier, &QZipFileNotificationInterface::progress, this, &MainWindow::progress);
-
-    // Translation of the run-time texts.
-    if (QFile::exists(QStringLiteral("language.ini"))) {
-        TIniFiles languageIni(QStringLiteral("language.ini"), false);
-        const QString current = languageIni.readString(QStringLiteral("selected"),
-                                                       QStringLiteral("currentlanguage"), QStringLiteral("1"));
-        const QString section = QStringLiteral("lingua") + current;
-        const QString file = languageIni.readString(section, QStringLiteral("file"), QString());
-        selectedLanguageId = languageIni.readString(section, QStringLiteral("idlingua"), QString());
-        TTranslator::instance()->loadTranslation(QStringLiteral("./") + file);
-    }
 
     // Account code and instrument serial number.
     if (QFile::exists(QStringLiteral("password.ini"))) {
@@ -339,8 +340,8 @@ bool MainWindow::prepareRun()
     ui->lblRelInfo1->setText(technical);
     ui->lblRelInfo2->setText(technical);
     ui->lblRelInfo3->setText(technical);
-    ui->lblAggDisponibiliTitle->setText(text("Aggiornamenti disponibili"));
-    ui->lblAggEffettuatiTitle->setText(text("Aggiornamenti effettuati"));
+    ui->lblAggDisponibiliTitle->setText(tx("Aggiornamenti disponibili"));
+    ui->lblAggEffettuatiTitle->setText(tx("Aggiornamenti effettuati"));
     ui->lblInformativaService->setText(tx("Questa lista contiene le comunicazioni del service.") + QLatin1Char(' ') + tx("Fare doppio click sulla comunicazione per visualizzarla."));
 
     TWaitBox waitBox(this);

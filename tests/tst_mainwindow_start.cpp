@@ -188,6 +188,8 @@ private slots:
                      "[selected]\nselected_currentlanguage=2\n");
         MainWindow w;
         w.show();
+        // The chosen language reaches the form's own texts from the start.
+        QCOMPARE(child<QLabel>(w, "lblPasswordTitle")->text(), QStringLiteral("Enter password"));
         TTranslator::instance()->loadTranslation(QString());
         {
             ModalAnswerer cancel(QStringLiteral("tbCancel"));
