@@ -12,6 +12,7 @@
 #include "service/serviceanswers.h"
 #include "service/thttp.h"
 #include "support/modalanswerer.h"
+#include "support/zipbytes.h"
 #include "support/servicefixture.h"
 #include "support/workspace.h"
 
@@ -24,24 +25,11 @@
 #include <QtEndian>
 #include <QtTest>
 
-#include <zlib.h>
 
 namespace {
 
-QByteArray deflated(const QByteArray &data)
-{
-    z_stream stream {};
-    deflateInit2(&stream, 9, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    QByteArray out(int(deflateBound(&stream, uLong(data.size()))), '\0');
-    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
-    stream.avail_in = uInt(data.size());
-    stream.next_out = reinterpret_cast<Bytef *>(out.data());
-    stream.avail_out = uInt(out.size());
-    deflate(&stream, Z_FINISH);
-    out.truncate(int(stream.total_out));
-    deflateEnd(&stream);
-    return out;
-}
+using ZipBytes::crcOf;
+using ZipBytes::deflateRaw;
 
 /// One entry of a generated archive; every field can be made to lie.
 struct Entry
@@ -88,11 +76,11 @@ QByteArray zip(const QList<Entry> &entries)
     QByteArray out;
     QByteArray central;
     for (const Entry &entry : entries) {
-        const QByteArray stored = entry.deflate ? deflated(entry.data) : entry.data;
+        const QByteArray stored = entry.deflate ? deflateRaw(entry.data) : entry.data;
         const quint32 crc = entry.crc >= 0
             ? quint32(entry.crc)
             : quint32(
-                crc32(0, reinterpret_cast<const Bytef *>(entry.data.constData()), uInt(entry.data.size())));
+                crcOf(entry.data));
         const quint32 size = entry.size >= 0 ? quint32(entry.size) : quint32(entry.data.size());
         const quint16 flag = entry.encrypted ? 1 : 0;
         const quint16 method = entry.deflate ? 8 : 0;
@@ -243,7 +231,7 @@ private slots:
         // entry cannot come out whole.
         Entry encrypted = file("secret.txt", QByteArray(12, '\x5a') + QByteArray(100, '\x1f'));
         encrypted.encrypted = true;
-        encrypted.crc = crc32(0, reinterpret_cast<const Bytef *>(QByteArray(100, 'e').constData()), 100);
+        encrypted.crc = crcOf(QByteArray(100, 'e'));
         encrypted.size = 100;
         QTest::newRow("encrypted entry") << zip({ encrypted }) << int(Refused);
         // A directory cut short, an archive cut short.

@@ -12,32 +12,16 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QtEndian>
+#include "support/zipbytes.h"
+
 #include <QtTest>
 
 #include <unistd.h>
-#include <zlib.h>
 
 namespace {
 
-QByteArray deflateRaw(const QByteArray &data)
-{
-    z_stream stream {};
-    deflateInit2(&stream, 9, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    QByteArray out(int(deflateBound(&stream, uLong(data.size()))), '\0');
-    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
-    stream.avail_in = uInt(data.size());
-    stream.next_out = reinterpret_cast<Bytef *>(out.data());
-    stream.avail_out = uInt(out.size());
-    deflate(&stream, Z_FINISH);
-    out.truncate(int(stream.total_out));
-    deflateEnd(&stream);
-    return out;
-}
-
-quint32 crcOf(const QByteArray &data)
-{
-    return quint32(crc32(0, reinterpret_cast<const Bytef *>(data.constData()), uInt(data.size())));
-}
+using ZipBytes::crcOf;
+using ZipBytes::deflateRaw;
 
 /// One entry of a hand-made archive; every field the central directory
 /// carries can be set to lie.
