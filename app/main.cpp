@@ -1,10 +1,15 @@
 #include "app/mainwindow.h"
 
 #include <QApplication>
+#include <QLockFile>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    // One updater at a time in a program folder.
+    const std::unique_ptr<QLockFile> lock = MainWindow::lockProgramFolder();
+    if (!lock)
+        return 0;
     int result = 0;
     {
         MainWindow window;

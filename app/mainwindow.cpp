@@ -19,6 +19,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QIcon>
+#include <QLockFile>
 #include <QLoggingCategory>
 #include <QPixmap>
 #include <QSettings>
@@ -49,6 +50,21 @@ QScrollBar::add-page:horizontal, QScrollBar::sub-page:horizontal { background: n
 const char *const currentStepStyle = "QLabel { color: white; }";
 const char *const otherStepStyle = "QLabel { color: rgba(155, 155, 155, 255); }";
 
+/// Loads the translation that "language.ini" names for the current language
+/// and returns that language's id (empty without the file).
+QString loadChosenTranslation()
+{
+    if (!QFile::exists(QStringLiteral("language.ini")))
+        return QString();
+    TIniFiles languageIni(QStringLiteral("language.ini"), false);
+    const QString current = languageIni.readString(QStringLiteral("selected"), QStringLiteral("currentlanguage"),
+                                                   QStringLiteral("1"));
+    const QString section = QStringLiteral("lingua") + current;
+    const QString file = languageIni.readString(section, QStringLiteral("file"), QString());
+    TTranslator::instance()->loadTranslation(QStringLiteral("./") + file);
+    return languageIni.readString(section, QStringLiteral("idlingua"), QString());
+}
+
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -58,15 +74,7 @@ MainWindow::MainWindow(QWidget *parent)
     initUiResources();
     // The chosen language's translation, loaded before the form is built so
     // that the form's own texts come out translated too.
-    if (QFile::exists(QStringLiteral("language.ini"))) {
-        TIniFiles languageIni(QStringLiteral("language.ini"), false);
-        const QString current = languageIni.readString(QStringLiteral("selected"),
-                                                       QStringLiteral("currentlanguage"), QStringLiteral("1"));
-        const QString section = QStringLiteral("lingua") + current;
-        const QString file = languageIni.readString(section, QStringLiteral("file"), QString());
-        selectedLanguageId = languageIni.readString(section, QStringLiteral("idlingua"), QString());
-        TTranslator::instance()->loadTranslation(QStringLiteral("./") + file);
-    }
+    selectedLanguageId = loadChosenTranslation();
 
     ui->setupUi(this);
 
@@ -115,11 +123,16 @@ MainWindow::MainWindow(QWidget *parent)
     if (updatePalm == 1) {
         cardRoot = findCardRoot();
         if (cardRoot.isEmpty()) {
+            // The PC side of an interrupted installation is mended all the same.
+            recoverInterruptedInstallation();
             showCardMissingMessage();
             return;
         }
+        cardIdentity = Platform::volumeIdentity(cardRoot);
     }
 
+    // Before the inventory: it describes the installation as recovered.
+    recoverInterruptedInstallation();
     setStyleSheet(QString::fromLatin1(scrollBarStyle));
     startInventory();
     windowsVistaOrLater = Platform::windowsVistaOrLater();
@@ -136,6 +149,22 @@ MainWindow::~MainWindow()
     delete notifier;
     delete progressBox;
     delete ui;
+}
+
+std::unique_ptr<QLockFile> MainWindow::lockProgramFolder()
+{
+    auto lock = std::make_unique<QLockFile>(QStringLiteral("update_hub.lock"));
+    // A lock whose updater is gone (crashed, killed) is taken over at once.
+    if (lock->tryLock(0))
+        return lock;
+    qCDebug(lcApp) << "program folder locked:" << lock->error();
+    loadChosenTranslation();
+    TMessagebox box(nullptr, 1);
+    box.setTitle(TTranslator::instance()->translate(text("Attenzione")));
+    box.setMessage(TTranslator::instance()->translate(text("Il programma di aggiornamento è già in esecuzione.")),
+                   Qt::NoTextInteraction);
+    box.exec();
+    return nullptr;
 }
 
 int MainWindow::scopeFor(int pc, int palm)
@@ -220,6 +249,7 @@ void MainWindow::on_tbDownload_clicked()
         }
         if (!testCardWritable())
             return;
+        cardIdentity = Platform::volumeIdentity(cardRoot);
     }
 
     endManualMode();

@@ -8,6 +8,9 @@
 #include <QStringList>
 
 #include <atomic>
+#include <memory>
+
+class QLockFile;
 
 namespace Ui {
 class MainWindow;
@@ -65,8 +68,19 @@ public:
     bool installPackages();
     /// Records the installed versions in the PC and card "syslang.ini".
     void updateSystemLanguageFiles();
-    /// Removes target when it exists, then copies source there.
+    /// Copies source beside target and renames the copy over target.
     static bool replaceFile(const QString &source, const QString &target);
+    /// Asks a running installation to stop: it undoes what it staged and
+    /// installPackages() returns false without a failure message.
+    void requestCancel();
+    /// Finishes or undoes an installation that a previous run left in flight
+    /// (PC, notifier folder, card) and says so.
+    void recoverInterruptedInstallation();
+    /// The state folder of installations on the PC side.
+    static QString pcStateFolder();
+    /// The lock that keeps a second updater out of the program folder; null,
+    /// after the message, when another updater holds it.
+    static std::unique_ptr<QLockFile> lockProgramFolder();
     /// Packs "plugins/log" and "plugins/log/ovp" into archives, uploads and removes them.
     void uploadLogArchives();
 
@@ -166,8 +180,17 @@ private:
     bool prepareManualRun(TWaitBox &waitBox);
     /// Fetches every entry of downloadList into "work/" and writes the manifest.
     void downloadPackages();
-    /// Ends an installation at a failed archive: trace, progress closed, status log.
-    bool archiveFailure(const QString &text);
+    /// Ends an installation at a failed archive: trace, progress closed,
+    /// status log, and the message with its advice.
+    bool archiveFailure(const QString &logged, const QString &shown);
+    bool corruptArchive(const QString &name);
+    bool failedExtraction(const QString &name);
+    /// True when the program folder lacks room for the downloads and their copy.
+    bool downloadRoomMissing() const;
+    /// The dated copy of the work folder; the newest three are kept.
+    void copyWorkFolder();
+    /// True when the card covered by the run is no longer the planned one.
+    bool cardChanged() const;
     /// True when the card lacks room for the archives of the manifest bound for it.
     bool cardTooSmall(const QStringList &names, const QStringList &kinds) const;
 
@@ -180,6 +203,8 @@ private:
     int updatePalm = 0;
     int updateScope = 3;
     QString cardRoot;
+    QString cardIdentity; // volume identity of the card the plan was made for
+    bool cancelRequested = false;
     QString serialNumber;
     QString selectedLanguageId;
     bool manualUpdate = false;

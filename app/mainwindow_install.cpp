@@ -6,6 +6,7 @@
 #include "ui_mainwindow.h"
 
 #include "app/downloadnames.h"
+#include "app/installtransaction.h"
 #include "app/uitext.h"
 #include "archive/tzipfile.h"
 #include "language/languagefiles.h"
@@ -157,9 +158,17 @@ void MainWindow::on_tbOkAggiornamentiDisponibili_clicked()
 
 bool MainWindow::replaceFile(const QString &source, const QString &target)
 {
-    if (QFile::exists(target))
-        QFile::remove(target);
-    return QFile::copy(source, target);
+    // The copy is made beside the target and renamed over it: the target is
+    // never missing, and a copy cut short never takes its place.
+    const QString beside = target + QStringLiteral(".update_hub-new");
+    QFile::remove(beside);
+    if (!QFile::copy(source, beside))
+        return false;
+    if (!Platform::flushFile(beside) || !Platform::renameOver(beside, target)) {
+        QFile::remove(beside);
+        return false;
+    }
+    return true;
 }
 
 void MainWindow::updateSystemLanguageFiles()
@@ -168,6 +177,45 @@ void MainWindow::updateSystemLanguageFiles()
     const bool card = updateScope == 1 || updateScope == 2;
     LanguageFiles::recordInstalledVersions(QStringLiteral("./work/syslang.ini"), productIds, databaseFolders, pc,
                                            card, cardRoot);
+}
+
+bool MainWindow::downloadRoomMissing() const
+{
+    // The packages, and the dated copy of the work folder that holds them.
+    const qint64 needed = 2 * qMax<qint64>(0, totalDownloadSize);
+    const qint64 available = Platform::freeSpace(QStringLiteral("."));
+    qCDebug(lcApp) << "program folder space: needed" << needed << "available" << available;
+    return available >= 0 && needed > available;
+}
+
+void MainWindow::copyWorkFolder()
+{
+    // A dated copy of the work folder, manifest included, stays in the program
+    // folder; an installation's own folder ".update_hub" is not part of it.
+    const QString copy = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss"))
+        + QStringLiteral(".zip");
+    const bool copied = runResponsive([copy] {
+        const QDir work(QStringLiteral("work"));
+        const QFileInfoList items = work.entryInfoList(
+            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+        bool ok = true;
+        for (const QFileInfo &item : items) {
+            if (item.fileName() == QLatin1String(".update_hub"))
+                continue;
+            const QString path = QStringLiteral("work//") + item.fileName();
+            if (item.isDir() && !item.isSymLink())
+                ok = TZipFile::ZipDirectory(path, QStringLiteral("work/"), copy, QString()) && ok;
+            else if (item.isFile())
+                ok = TZipFile::ZipSingleFile(path, path, copy, QString()) && ok;
+        }
+        return ok;
+    });
+    if (!copied)
+        qCDebug(lcApp).noquote() << "copy of the work folder failed:" << copy;
+    // The newest three copies are kept (their names sort by date).
+    QStringList copies = QDir().entryList({ QStringLiteral("\?\?\?\?-\?\?-\?\?_\?\?-\?\?-\?\?.zip") }, QDir::Files, QDir::Name);
+    while (copies.size() > 3)
+        QFile::remove(copies.takeFirst());
 }
 
 void MainWindow::downloadPackages()
@@ -190,21 +238,38 @@ void MainWindow::downloadPackages()
             httpClient->getToFile(DownloadNames::servicePath(entry), workFolder + local.name);
         }
     }
-    // A dated copy of the work folder, manifest included, stays in the program folder.
-    const QString copy = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss"))
-        + QStringLiteral(".zip");
-    if (!runResponsive([copy] { return TZipFile::ZipDirectory(QStringLiteral("work"), QStringLiteral("work/"), copy, QString()); }))
-        qCDebug(lcApp).noquote() << "copy of the work folder failed:" << copy;
+    copyWorkFolder();
     progressBox->close();
 }
 
-bool MainWindow::archiveFailure(const QString &text)
+bool MainWindow::archiveFailure(const QString &logged, const QString &shown)
 {
-    qCDebug(lcApp).noquote() << text;
+    qCDebug(lcApp).noquote() << logged;
     progressBox->close();
-    StatusLog log;
-    log.write(text);
+    {
+        StatusLog log;
+        log.write(logged);
+    }
+    showMessage(text("Attenzione"), shown + QLatin1Char('|') + text("Ripetere l'aggiornamento."),
+                QStringLiteral("Ok"), QStringLiteral(" "));
     return false;
+}
+
+bool MainWindow::corruptArchive(const QString &name)
+{
+    return archiveFailure(QStringLiteral("Archivio ") + name + QStringLiteral(": Corrotto."),
+                          tx("Archivio %1: Corrotto.").arg(name));
+}
+
+bool MainWindow::failedExtraction(const QString &name)
+{
+    return archiveFailure(QStringLiteral("Decompressione del pacchetto ") + name + QStringLiteral(": Fallita."),
+                          tx("Decompressione del pacchetto %1: Fallita.").arg(name));
+}
+
+void MainWindow::requestCancel()
+{
+    cancelRequested = true;
 }
 
 bool MainWindow::cardTooSmall(const QStringList &names, const QStringList &kinds) const
@@ -226,16 +291,34 @@ bool MainWindow::cardTooSmall(const QStringList &names, const QStringList &kinds
     return available >= 0 && needed > available;
 }
 
+bool MainWindow::cardChanged() const
+{
+    if (updateScope != 1 && updateScope != 2)
+        return false;
+    const QString now = cardRoot.isEmpty() ? QString() : Platform::volumeIdentity(cardRoot);
+    qCDebug(lcApp) << "card identity: planned" << cardIdentity << "now" << now;
+    return now != cardIdentity;
+}
+
 bool MainWindow::installPackages()
 {
+    cancelRequested = false;
     QDir().mkpath(QStringLiteral("work"));
     QDir().rmdir(QStringLiteral("work/dazip"));
     QDir().rmdir(QStringLiteral("work/dabbad"));
 
     progressBox->setTitle(tx("Software Update"));
     progressBox->setMessage(tx("download aggiornamenti in corso..."));
-    if (!manualUpdate)
+    if (!manualUpdate) {
+        if (downloadRoomMissing()) {
+            showMessage(text("Attenzione"),
+                        text("Spazio su disco insufficiente per scaricare l'aggiornamento.") + QLatin1Char('|')
+                            + text("Liberare spazio e ripetere l'aggiornamento."),
+                        QStringLiteral("Ok"), QStringLiteral(" "));
+            return false;
+        }
         downloadPackages();
+    }
 
     // Read after the download run has written and synced it.
     TIniFiles manifest(manifestPath, true);
@@ -257,10 +340,20 @@ bool MainWindow::installPackages()
         if (!name.contains(QLatin1String(".exe"))) {
             const QString archive = workFolder + name;
             if (!isPlainName(name) || !runResponsive([archive] { return TZipFile::TestArchive(archive, QString()); }))
-                return archiveFailure(QStringLiteral("Archivio ") + name + QStringLiteral(": Corrotto."));
+                return corruptArchive(name);
         }
         QCoreApplication::processEvents();
         progressBox->show();
+    }
+
+    // The card that was planned for is the one that gets the update.
+    if (cardChanged()) {
+        progressBox->close();
+        showMessage(text("Attenzione"),
+                    text("La memory card inserita non è quella controllata all'inizio.") + QLatin1Char('|')
+                        + text("Ripetere l'aggiornamento."),
+                    QStringLiteral("Ok"), QStringLiteral(" "));
+        return false;
     }
 
     // The inventory describes the installation before anything is extracted.
@@ -276,16 +369,29 @@ bool MainWindow::installPackages()
     const bool noRoomOnCard = cardTooSmall(names, kinds);
     // Without a card root the card's folders would resolve inside the PC folder.
     const bool noCard = cardRoot.isEmpty();
-    const QString cardFolder = cardRoot + QStringLiteral("varno/");
+    const bool pcCovered = updateScope == 0 || updateScope == 2;
+    const bool cardCovered = (updateScope == 1 || updateScope == 2) && !noCard;
+
+    // Everything goes into staging first: ".update_hub" on the card and in
+    // the work folder (and beside the notifier's folder); the installation's
+    // folders change only in the commit below.
+    InstallTransaction transaction;
+    const int pcSide = pcCovered ? transaction.addSide(QStringLiteral("./"), pcStateFolder()) : -1;
+    const int cardSide = cardCovered ? transaction.addSide(cardRoot, cardRoot + QStringLiteral(".update_hub/")) : -1;
+    int notifierSide = -1;
+    QStringList installed;
+    const auto undo = [&](const QString &name) {
+        transaction.rollback();
+        return failedExtraction(name);
+    };
     for (int k = 0; k < count; ++k) {
         extractFileCount = count;
         extractFileIndex = k;
         const QString &name = names.at(k);
         const QString &kind = kinds.at(k);
         const QString archive = workFolder + name;
-        const QString failure = QStringLiteral("Decompressione del pacchetto ") + name + QStringLiteral(": Fallita.");
         if (!isPlainName(name))
-            return archiveFailure(failure);
+            return undo(name);
 
         Destinations to = destinationsFor(name, kind, updateScope);
         // A card without room gets only the instrument's own software.
@@ -295,22 +401,68 @@ bool MainWindow::installPackages()
         if (to.notifier) {
             killProcess(QStringLiteral("OVUpdateNotify.exe"));
             killProcess(QStringLiteral("ov_update_evo.exe"));
-            const QString notifierFolder = Platform::orvaneFolder() + QStringLiteral("ov_update_notify/");
-            QDir().mkpath(notifierFolder);
-            if (!TZipFile::UnzipArchive(archive, notifierFolder, true, QString(), notifier))
-                return archiveFailure(failure);
+            const QString folder = Platform::orvaneFolder();
+            QDir().mkpath(folder);
+            if (notifierSide < 0)
+                notifierSide = transaction.addSide(folder, folder + QStringLiteral(".update_hub/"));
+            if (!transaction.stageArchive(notifierSide, archive, QStringLiteral("ov_update_notify/"), name, notifier))
+                return undo(name);
         }
-        const QString pcFolder = kind == QLatin1String("bbad") ? QStringLiteral("bbad/") : QStringLiteral("./");
-        if (to.pc && !TZipFile::UnzipArchive(archive, pcFolder, true, QString(), notifier))
-            return archiveFailure(failure);
-        const QString cardDestination = kind == QLatin1String("bbad") ? cardFolder + QStringLiteral("bbad/") : cardFolder;
+        const QString pcFolder = kind == QLatin1String("bbad") ? QStringLiteral("bbad/") : QString();
+        if (to.pc && !transaction.stageArchive(pcSide, archive, pcFolder, name, notifier))
+            return undo(name);
         if (to.card && noCard)
-            return archiveFailure(failure);
-        if (to.card && !TZipFile::UnzipArchive(archive, cardDestination, true, QString(), notifier))
-            return archiveFailure(failure);
+            return undo(name);
+        const QString cardFolder = kind == QLatin1String("bbad") ? QStringLiteral("varno/bbad/") : QStringLiteral("varno/");
+        if (to.card && !transaction.stageArchive(cardSide, archive, cardFolder, name, notifier))
+            return undo(name);
+        if (to.notifier || to.pc || to.card)
+            installed << name;
         QCoreApplication::processEvents();
+        if (cancelRequested) {
+            transaction.rollback();
+            progressBox->close();
+            return false;
+        }
         progressBox->show();
     }
+
+    // The files that name the installed releases belong to the same commit.
+    const QString syslangName = QStringLiteral("syslang.ini");
+    const QString cardSyslang = QStringLiteral("varno/syslang.ini");
+    const QString pcSyslang = pcSide >= 0 ? transaction.prepareFile(pcSide, syslangName, true) : QString();
+    // A card without room keeps its old language files.
+    const QString cardSyslangStaged
+        = cardSide >= 0 && !noRoomOnCard ? transaction.prepareFile(cardSide, cardSyslang, true) : QString();
+    if ((pcSide >= 0 && pcSyslang.isEmpty()) || (cardSide >= 0 && !noRoomOnCard && cardSyslangStaged.isEmpty()))
+        return undo(syslangName);
+    LanguageFiles::recordInstalledVersionsInto(QStringLiteral("./work/syslang.ini"), productIds, databaseFolders,
+                                               pcSyslang, cardSyslangStaged, &installed);
+    if (!pcSyslang.isEmpty() && QFileInfo::exists(pcSyslang) && !transaction.stageFile(pcSide, syslangName, syslangName))
+        return undo(syslangName);
+    if (!cardSyslangStaged.isEmpty() && QFileInfo::exists(cardSyslangStaged)
+        && !transaction.stageFile(cardSide, cardSyslang, syslangName))
+        return undo(syslangName);
+    if (updateScope == 2 && cardSide >= 0) {
+        const QString languageName = QStringLiteral("language.ini");
+        const QString staged = transaction.prepareFile(cardSide, QStringLiteral("varno/language.ini"), false);
+        const bool copied = !staged.isEmpty() && QFile::copy(QStringLiteral("./language.ini"), staged)
+            && transaction.stageFile(cardSide, QStringLiteral("varno/language.ini"), languageName);
+        qCDebug(lcApp) << "Copia language.ini su card:" << copied;
+    }
+
+    if (!transaction.verify()) {
+        const QString failed = transaction.failedLabel();
+        transaction.rollback();
+        return failedExtraction(failed);
+    }
+    if (!transaction.writeJournal()) {
+        transaction.rollback();
+        return failedExtraction(transaction.failedLabel());
+    }
+    // A move that fails is undone with those before it.
+    if (!transaction.commit())
+        return failedExtraction(transaction.failedLabel());
     progressBox->close();
 
     filesIntact = true;
@@ -319,22 +471,9 @@ bool MainWindow::installPackages()
     filesIntact = checkFileInventory();
 
     StatusLog log;
-    if (noRoomOnCard) {
-        // The card keeps its old language files: only the PC side is recorded.
-        const bool pc = updateScope == 2;
-        if (pc)
-            LanguageFiles::recordInstalledVersions(QStringLiteral("./work/syslang.ini"), productIds,
-                                                   databaseFolders, true, false, cardRoot);
-    } else {
-        updateSystemLanguageFiles();
-    }
     log.line(" : update sys file\n");
     listCommunications();
     log.line(" : load mails\n");
-    if (updateScope == 2) {
-        const bool copied = replaceFile(QStringLiteral("./language.ini"), cardFolder + QStringLiteral("language.ini"));
-        qCDebug(lcApp) << "Copia language.ini su card:" << copied;
-    }
 
     if (noRoomOnCard) {
         waitBox.close();
@@ -376,4 +515,37 @@ bool MainWindow::installPackages()
     log.line(" : switch step four\n");
     log.close();
     return true;
+}
+
+QString MainWindow::pcStateFolder()
+{
+    return QStringLiteral("work/.update_hub/");
+}
+
+void MainWindow::recoverInterruptedInstallation()
+{
+    using Recovery = InstallTransaction::Recovery;
+    QList<Recovery> outcomes;
+    // The download cache of the work folder is no part of an installation.
+    outcomes << InstallTransaction::recover(QStringLiteral("./"), pcStateFolder(), { QStringLiteral("downloads") });
+    const QString folder = Platform::orvaneFolder();
+    outcomes << InstallTransaction::recover(folder, folder + QStringLiteral(".update_hub/"));
+    if (!cardRoot.isEmpty())
+        outcomes << InstallTransaction::recover(cardRoot, cardRoot + QStringLiteral(".update_hub/"));
+    if (outcomes.count(Recovery::Nothing) == outcomes.size())
+        return;
+    qCDebug(lcApp) << "interrupted installation recovered:" << int(outcomes.value(0)) << int(outcomes.value(1))
+                   << int(outcomes.value(2));
+    if (outcomes.contains(Recovery::Failed)) {
+        // Left as it is; the next start tries again.
+        showMessage(text("Attenzione"),
+                    text("L'ultimo aggiornamento si è interrotto.") + QLatin1Char('|')
+                        + text("Ripetere l'aggiornamento."),
+                    QStringLiteral("Ok"), QStringLiteral(" "));
+        return;
+    }
+    showMessage(text("Attenzione"),
+                text("L'ultimo aggiornamento si è interrotto.") + QLatin1Char('|')
+                    + text("La memory card è stata riportata a uno stato coerente."),
+                QStringLiteral("Ok"), QStringLiteral(" "));
 }

@@ -6,11 +6,13 @@
 
 #include "app/uitext.h"
 #include "archive/tzipfile.h"
+#include "platform/platform.h"
 #include "settings/tinifiles.h"
 #include "ui/tprogressbox.h"
 #include "ui/twaitbox.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLoggingCategory>
@@ -44,6 +46,9 @@ bool MainWindow::prepareManualRun(TWaitBox &waitBox)
         }
     }
 
+    // The card the installation is planned for.
+    cardIdentity = cardRoot.isEmpty() ? QString() : Platform::volumeIdentity(cardRoot);
+
     const QString package = QFileDialog::getOpenFileName(this, tx("Open File"), QStringLiteral("./"),
                                                          QStringLiteral("(*.zip)"));
     qCDebug(lcApp).noquote() << "manual package:" << package;
@@ -76,6 +81,18 @@ bool MainWindow::prepareManualRun(TWaitBox &waitBox)
     }
 
     TIniFiles manifest(QStringLiteral("work/update.ini"), true);
+    // A package that names no archive would install nothing and pass as done.
+    bool namesArchive = false;
+    const int files = manifest.readInt(QStringLiteral("pc_update"), QStringLiteral("num_files"), 10, 0);
+    for (int i = 0; i < files && !namesArchive; ++i)
+        namesArchive = !manifest.readString(QStringLiteral("pc_update"), QStringLiteral("file_") + QString::number(i))
+                            .section(QLatin1Char(':'), 0, 0)
+                            .isEmpty();
+    if (!QFileInfo(QStringLiteral("work/update.ini")).isFile() || !namesArchive) {
+        waitBox.close();
+        logFailure(QStringLiteral("Pacchetto aggiornamento manuale: Corrotto"));
+        return false;
+    }
     const int count = manifest.readInt(QStringLiteral("product"), QStringLiteral("num_product"), 10, 0);
     QStringList ids;
     for (int j = 0; j < count; ++j)

@@ -6,6 +6,7 @@
 #include "app/uitext.h"
 #include "app/updateplanner.h"
 #include "language/ttranslator.h"
+#include "platform/platform.h"
 #include "ui/twaitbox.h"
 
 #include <QLabel>
@@ -40,6 +41,7 @@ void MainWindow::on_tbOkSelezionaLingua_clicked()
     }
 
     selectedLanguageId = input.selectedLanguageId;
+    cardIdentity = cardRoot.isEmpty() ? QString() : Platform::volumeIdentity(cardRoot);
     reserveLanguageId = input.reserveLanguageId;
     productIds = plan.productIds;
     downloadList = plan.downloadList;

@@ -960,6 +960,32 @@ bool TZipFile::TestArchive(const QString &archive, const QString &password)
     return true;
 }
 
+QList<TZipFile::EntryInfo> TZipFile::Entries(const QString &archive, bool keepPaths, bool *ok)
+{
+    QList<EntryInfo> list;
+    if (ok)
+        *ok = false;
+    ArchiveReader reader(archive);
+    if (!reader.zip())
+        return list;
+    const Scan scan = scanArchive(reader.zip(), reader.size());
+    if (!scan.ok)
+        return list;
+    for (const Entry &entry : scan.entries) {
+        if (entry.folder && (!keepPaths || entry.path.isEmpty()))
+            continue;
+        EntryInfo info;
+        info.path = keepPaths ? entry.path : entry.path.section(QLatin1Char('/'), -1);
+        info.folder = entry.folder;
+        info.size = entry.folder ? 0 : entry.info.uncompressed_size;
+        info.crc = entry.folder ? 0 : quint32(entry.info.crc);
+        list << info;
+    }
+    if (ok)
+        *ok = true;
+    return list;
+}
+
 qint64 TZipFile::UncompressedSize(const QString &archive)
 {
     ArchiveReader reader(archive);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFile>
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -33,6 +34,21 @@ public:
     /// (may be null) receives total() once, then progress() after every chunk.
     static bool UnzipArchive(const QString &archive, const QString &destination, bool keepPaths,
                              const QString &password, QZipFileNotificationInterface *notifier = nullptr);
+
+    /// One item that an extraction creates below its destination.
+    struct EntryInfo
+    {
+        QString path; // relative to the destination, "/"-separated
+        bool folder = false;
+        quint64 size = 0; // uncompressed size of a file
+        quint32 crc = 0; // CRC-32 of a file's data
+    };
+
+    /// What UnzipArchive(archive, destination, keepPaths, ...) creates, in
+    /// archive order, with the same name rules (a later file of the same
+    /// path replaces an earlier one). Empty, with *ok false, when the archive
+    /// cannot be read or UnzipArchive would refuse it.
+    static QList<EntryInfo> Entries(const QString &archive, bool keepPaths, bool *ok = nullptr);
 
     /// True when every non-empty entry reads back whole with the CRC-32
     /// stored for it (and the archive passes the checks of UnzipArchive).

@@ -199,8 +199,33 @@ void copyWhenSet(TIniFiles &work, TIniFiles &target, const QString &section, con
         target.writeString(section, key, value);
 }
 
+// Which recorded versions an installation brought about: all of them when
+// installed is null, otherwise those of the archives named there.
+struct Installed
+{
+    const QStringList *archives = nullptr;
+
+    bool any(const QString &prefix) const
+    {
+        if (!archives)
+            return true;
+        for (const QString &name : *archives) {
+            if (name.startsWith(prefix))
+                return true;
+        }
+        return false;
+    }
+    bool release(const QString &product) const { return any(product + QStringLiteral("bbadfile")); }
+    bool diagnosis(const QString &product, const QString &language) const
+    {
+        return any(product + QStringLiteral("adfiles_") + language + QLatin1Char('_'));
+    }
+    bool information(const QString &product) const { return any(product + QStringLiteral("mitfiles")); }
+    bool database(const QString &folder) const { return any(folder + QLatin1Char('_')); }
+};
+
 void recordInto(const QString &targetPath, TIniFiles &work, const QStringList &productIds,
-                const QStringList &databaseFolders, bool pcSide)
+                const QStringList &databaseFolders, bool pcSide, const Installed &installed)
 {
     const QString selected = work.readString(linguaWord, QStringLiteral("sel"));
     const QString reserve = work.readString(linguaWord, QStringLiteral("def"));
@@ -209,13 +234,20 @@ void recordInto(const QString &targetPath, TIniFiles &work, const QStringList &p
 
     TIniFiles target(targetPath, false);
     for (const QString &product : productIds) {
-        for (const QString &family : { QStringLiteral("ad"), QStringLiteral("mit") }) {
-            const QString section = family + product;
-            copyValue(work, target, section, selected);
-            copyValue(work, target, section, reserve);
-            if (pcSide)
-                copyWhenSet(work, target, section, english);
+        const QString ad = QStringLiteral("ad") + product;
+        const QString mit = QStringLiteral("mit") + product;
+        for (const QString &language : { selected, reserve }) {
+            if (installed.diagnosis(product, language))
+                copyValue(work, target, ad, language);
+            if (installed.information(product))
+                copyValue(work, target, mit, language);
         }
+        if (pcSide && installed.diagnosis(product, english))
+            copyWhenSet(work, target, ad, english);
+        if (pcSide && installed.information(product))
+            copyWhenSet(work, target, mit, english);
+        if (!installed.release(product))
+            continue;
         const QString release = QStringLiteral("release");
         const double oldRelease = versionNumber(target.readString(release, product));
         const QString newRelease = work.readString(release, product);
@@ -229,8 +261,10 @@ void recordInto(const QString &targetPath, TIniFiles &work, const QStringList &p
         copyValue(work, target, rmd, reserve);
         copyWhenSet(work, target, rmd, english);
     }
-    for (const QString &folder : databaseFolders)
-        copyValue(work, target, folder, QStringLiteral("version"), QStringLiteral("0.00"));
+    for (const QString &folder : databaseFolders) {
+        if (installed.database(folder))
+            copyValue(work, target, folder, QStringLiteral("version"), QStringLiteral("0.00"));
+    }
 }
 
 } // namespace
@@ -240,16 +274,26 @@ void recordInstalledVersions(const QString &workSyslangPath, const QStringList &
                              const QString &cardRoot)
 {
     // Without the work file every copy would write an empty value over the installed versions.
+    recordInstalledVersionsInto(workSyslangPath, productIds, databaseFolders,
+                                updatePc ? QStringLiteral("./syslang.ini") : QString(),
+                                updateCard ? cardRoot + QStringLiteral("varno/syslang.ini") : QString(), nullptr);
+}
+
+void recordInstalledVersionsInto(const QString &workSyslangPath, const QStringList &productIds,
+                                 const QStringList &databaseFolders, const QString &pcFile,
+                                 const QString &cardFile, const QStringList *installedArchives)
+{
     if (!QFileInfo(workSyslangPath).isFile()) {
         qCWarning(lcLanguage) << "no work language file" << workSyslangPath
                               << "- installed versions not recorded";
         return;
     }
     TIniFiles work(workSyslangPath, false);
-    if (updatePc)
-        recordInto(QStringLiteral("./syslang.ini"), work, productIds, databaseFolders, true);
-    if (updateCard)
-        recordInto(cardRoot + QStringLiteral("varno/syslang.ini"), work, productIds, databaseFolders, false);
+    const Installed installed { installedArchives };
+    if (!pcFile.isEmpty())
+        recordInto(pcFile, work, productIds, databaseFolders, true, installed);
+    if (!cardFile.isEmpty())
+        recordInto(cardFile, work, productIds, databaseFolders, false, installed);
 }
 
 } // namespace LanguageFiles

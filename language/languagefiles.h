@@ -43,4 +43,16 @@ void recordInstalledVersions(const QString &workSyslangPath, const QStringList &
                              const QStringList &databaseFolders, bool updatePc, bool updateCard,
                              const QString &cardRoot);
 
+/// The same into the given files (an empty path is not written). With
+/// installedArchives, only what those archives (local names of the work
+/// folder) brought is recorded: a database's version when an archive of its
+/// folder ("<folder>_...") was installed, a product's release with its
+/// diagnosis software ("<product>bbadfile..."), its diagnosis versions of a
+/// language with that language's data ("<product>adfiles_<language>_...")
+/// and its technical information with an archive of it
+/// ("<product>mitfiles..."); everything else keeps its recorded value.
+void recordInstalledVersionsInto(const QString &workSyslangPath, const QStringList &productIds,
+                                 const QStringList &databaseFolders, const QString &pcFile,
+                                 const QString &cardFile, const QStringList *installedArchives);
+
 } // namespace LanguageFiles

@@ -87,6 +87,26 @@ inline constexpr char Subject[] = QT_TRANSLATE_NOOP("TTranslator", "Oggetto");
 // Manual update.
 inline constexpr char OpenFile[] = QT_TRANSLATE_NOOP("TTranslator", "Open File");
 
+// Installation in flight and its recovery.
+inline constexpr char InstallationFailedRepeat[]
+    = QT_TRANSLATE_NOOP("TTranslator", "Ripetere l'aggiornamento.");
+inline constexpr char ArchiveCorrupt[]
+    = QT_TRANSLATE_NOOP("TTranslator", "Archivio %1: Corrotto.");
+inline constexpr char PackageExtractionFailed[]
+    = QT_TRANSLATE_NOOP("TTranslator", "Decompressione del pacchetto %1: Fallita.");
+inline constexpr char UpdateInterrupted[]
+    = QT_TRANSLATE_NOOP("TTranslator", "L'ultimo aggiornamento si è interrotto.");
+inline constexpr char CardConsistentAgain[]
+    = QT_TRANSLATE_NOOP("TTranslator", "La memory card è stata riportata a uno stato coerente.");
+inline constexpr char DiskSpaceLow[]
+    = QT_TRANSLATE_NOOP("TTranslator", "Spazio su disco insufficiente per scaricare l'aggiornamento.");
+inline constexpr char FreeSpaceAndRepeat[]
+    = QT_TRANSLATE_NOOP("TTranslator", "Liberare spazio e ripetere l'aggiornamento.");
+inline constexpr char OtherCardInserted[]
+    = QT_TRANSLATE_NOOP("TTranslator", "La memory card inserita non è quella controllata all'inizio.");
+inline constexpr char UpdaterAlreadyRunning[]
+    = QT_TRANSLATE_NOOP("TTranslator", "Il programma di aggiornamento è già in esecuzione.");
+
 /// All of the texts above, for checks over the whole set.
 inline constexpr const char *all[] = {
     Attention,
@@ -133,6 +153,15 @@ inline constexpr const char *all[] = {
     Date,
     Subject,
     OpenFile,
+    InstallationFailedRepeat,
+    ArchiveCorrupt,
+    PackageExtractionFailed,
+    UpdateInterrupted,
+    CardConsistentAgain,
+    DiskSpaceLow,
+    FreeSpaceAndRepeat,
+    OtherCardInserted,
+    UpdaterAlreadyRunning,
 };
 
 } // namespace Texts

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class QSettings;
 
 /// The operating-system facilities the updater needs. platform_win.cpp
@@ -53,5 +55,37 @@ qint64 freeSpace(const QString &path);
 /// another, and an allocator that hands such memory back to the system at
 /// once pays a page fault for every page of every chunk. Process-wide.
 void keepFreedMemoryForReuse();
+
+/// Writes the file's data through to its device (fdatasync, FlushFileBuffers),
+/// so that a later read from the device sees what was written. False when
+/// the file cannot be opened or the system refuses.
+bool flushFile(const QString &path);
+
+/// Reads the whole file as it lies on the device rather than from the
+/// system's cache where the system allows it (Linux: the cached pages are
+/// dropped first; Windows: an unbuffered read) and hands it to consumer in
+/// chunks. False when the file cannot be opened or read, or consumer returns
+/// false.
+bool readFromDevice(const QString &path, const std::function<bool(const char *, qint64)> &consumer);
+
+/// Puts source in the place of target in one step, replacing an existing
+/// target (both on the same volume): there is never a moment without a file
+/// at target. False when the system refuses.
+bool renameOver(const QString &source, const QString &target);
+
+/// Makes a folder's entries (created, renamed, removed) durable on its
+/// device. True where the system has no such step.
+bool flushFolder(const QString &path);
+
+/// A text that identifies the volume holding root: its serial number, or its
+/// size and label where it has none. Empty when the volume cannot be queried.
+QString volumeIdentity(const QString &root);
+
+/// Test hook: one file operation of an installation or a recovery is about
+/// to happen. When UPDATE_HUB_FAULT_STOP_AT is N, the N-th call of the
+/// process ends it at once with exit code faultExitCode, as a power cut or a
+/// killed program would. Does nothing without that variable.
+void faultPoint();
+inline constexpr int faultExitCode = 86;
 
 } // namespace Platform

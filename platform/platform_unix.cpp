@@ -2,6 +2,7 @@
 // in for removable drives, user settings for the registry, a folder in the
 // home folder for "C:\orvane".
 #include "platform/platform.h"
+#include "platform/platform_faults.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -16,8 +17,15 @@
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/types.h>
 #include <unistd.h>
+
+#include <memory>
 
 Q_LOGGING_CATEGORY(lcPlatform, "update_hub.platform")
 
@@ -88,6 +96,37 @@ QStringList removableMountPoints()
     roots.sort();
     roots.removeDuplicates();
     return roots;
+}
+
+// A file descriptor closed on every path.
+class Descriptor
+{
+public:
+    explicit Descriptor(int fd)
+        : m_fd(fd)
+    {
+    }
+    ~Descriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+int openPath(const QString &path, int flags)
+{
+    const QByteArray name = QFile::encodeName(path);
+    int fd = -1;
+    do {
+        fd = ::open(name.constData(), flags | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
 }
 
 } // namespace
@@ -198,6 +237,74 @@ void keepFreedMemoryForReuse()
     mallopt(M_TRIM_THRESHOLD, 16 * 1024 * 1024);
     mallopt(M_MMAP_THRESHOLD, 16 * 1024 * 1024);
 #endif
+}
+
+bool flushFile(const QString &path)
+{
+    const Descriptor fd(openPath(path, O_RDONLY));
+    if (fd.get() < 0)
+        return false;
+    return ::fdatasync(fd.get()) == 0;
+}
+
+bool readFromDevice(const QString &path, const std::function<bool(const char *, qint64)> &consumer)
+{
+    const Descriptor fd(openPath(path, O_RDONLY));
+    if (fd.get() < 0)
+        return false;
+    // Written pages are clean once flushed; dropping them makes the read
+    // below fetch the data from the device itself.
+    ::fdatasync(fd.get());
+    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
+    constexpr qint64 Chunk = 1024 * 1024;
+    std::unique_ptr<char[]> buffer(new char[Chunk]);
+    bool first = true;
+    for (;;) {
+        const ssize_t got = ::read(fd.get(), buffer.get(), size_t(Chunk));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return false;
+        if (got == 0)
+            return true;
+        if (first && PlatformFaults::flipsReadBack(path))
+            buffer[0] = char(buffer[0] ^ 0x01);
+        first = false;
+        if (!consumer(buffer.get(), qint64(got)))
+            return false;
+    }
+}
+
+bool renameOver(const QString &source, const QString &target)
+{
+    // rename() replaces an existing target in one step.
+    return ::rename(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) == 0;
+}
+
+bool flushFolder(const QString &path)
+{
+    const Descriptor fd(openPath(path, O_RDONLY | O_DIRECTORY));
+    if (fd.get() < 0)
+        return false;
+    return ::fsync(fd.get()) == 0 || errno == EINVAL;
+}
+
+QString volumeIdentity(const QString &root)
+{
+    struct stat info {};
+    struct statvfs volume {};
+    const QByteArray name = QFile::encodeName(root);
+    if (::stat(name.constData(), &info) != 0 || ::statvfs(name.constData(), &volume) != 0)
+        return QString();
+    QString identity = QStringLiteral("%1-%2-%3")
+                           .arg(quint64(info.st_dev), 0, 16)
+                           .arg(quint64(volume.f_fsid), 0, 16)
+                           .arg(quint64(volume.f_blocks) * quint64(volume.f_frsize));
+    // Folders that stand in for drives share the volume of the folder they
+    // lie in: the root folder itself then tells one "card" from another.
+    if (qEnvironmentVariableIsSet("UPDATE_HUB_DRIVES"))
+        identity += QStringLiteral("-") + QString::number(quint64(info.st_ino), 16);
+    return identity;
 }
 
 } // namespace Platform

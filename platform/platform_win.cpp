@@ -1,6 +1,7 @@
 // Platform layer for Windows: drive enumeration and volume queries, the
 // registry below HKEY_CURRENT_USER\SOFTWARE\Orvane, taskkill and the shell.
 #include "platform/platform.h"
+#include "platform/platform_faults.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -12,6 +13,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <memory>
 #include <vector>
 
 Q_LOGGING_CATEGORY(lcPlatform, "update_hub.platform")
@@ -25,6 +27,39 @@ QString nativeRoot(const QString &root)
         path += QLatin1Char('\\');
     return path;
 }
+
+LPCWSTR wide(const QString &text)
+{
+    return reinterpret_cast<LPCWSTR>(text.utf16());
+}
+
+// A Win32 handle closed on every path.
+class Handle
+{
+public:
+    explicit Handle(HANDLE handle)
+        : m_handle(handle)
+    {
+    }
+    ~Handle()
+    {
+        if (m_handle != INVALID_HANDLE_VALUE)
+            CloseHandle(m_handle);
+    }
+    Handle(const Handle &) = delete;
+    Handle &operator=(const Handle &) = delete;
+    HANDLE get() const { return m_handle; }
+    bool valid() const { return m_handle != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE m_handle;
+};
+
+// Memory from VirtualAlloc: page-aligned, as unbuffered reads require.
+struct PageMemory
+{
+    void operator()(void *memory) const { VirtualFree(memory, 0, MEM_RELEASE); }
+};
 
 } // namespace
 
@@ -123,6 +158,82 @@ qint64 freeSpace(const QString &path)
 void keepFreedMemoryForReuse()
 {
     // The Windows heap keeps freed blocks for reuse by itself.
+}
+
+bool flushFile(const QString &path)
+{
+    const QString native = QDir::toNativeSeparators(path);
+    // FlushFileBuffers needs a handle with write access.
+    const Handle file(CreateFileW(wide(native), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid())
+        return false;
+    return FlushFileBuffers(file.get()) != 0;
+}
+
+bool readFromDevice(const QString &path, const std::function<bool(const char *, qint64)> &consumer)
+{
+    const QString native = QDir::toNativeSeparators(path);
+    // Unbuffered: the data comes from the device, not from the cache. Reads
+    // must then be whole sectors into sector-aligned memory; 1 MiB of pages
+    // is a multiple of every sector size, and the last read returns the
+    // bytes up to the end of the file.
+    const Handle file(CreateFileW(wide(native), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file.valid())
+        return false;
+    constexpr DWORD Chunk = 1024 * 1024;
+    std::unique_ptr<void, PageMemory> memory(VirtualAlloc(nullptr, Chunk, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    if (!memory)
+        return false;
+    char *const buffer = static_cast<char *>(memory.get());
+    bool first = true;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file.get(), buffer, Chunk, &got, nullptr))
+            return false;
+        if (got == 0)
+            return true;
+        if (first && PlatformFaults::flipsReadBack(path))
+            buffer[0] = char(buffer[0] ^ 0x01);
+        first = false;
+        if (!consumer(buffer, qint64(got)))
+            return false;
+        if (got < Chunk)
+            return true;
+    }
+}
+
+bool renameOver(const QString &source, const QString &target)
+{
+    const QString from = QDir::toNativeSeparators(source);
+    const QString to = QDir::toNativeSeparators(target);
+    return MoveFileExW(wide(from), wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool flushFolder(const QString &path)
+{
+    // MOVEFILE_WRITE_THROUGH and FlushFileBuffers on the files already make
+    // the entries durable; folders cannot be flushed on their own.
+    Q_UNUSED(path)
+    return true;
+}
+
+QString volumeIdentity(const QString &root)
+{
+    const QString path = nativeRoot(root);
+    wchar_t label[MAX_PATH + 1] = {};
+    DWORD serial = 0;
+    if (!GetVolumeInformationW(wide(path), label, MAX_PATH + 1, &serial, nullptr, nullptr, nullptr, 0))
+        return QString();
+    if (serial != 0)
+        return QStringLiteral("serial-%1").arg(quint32(serial), 8, 16, QLatin1Char('0'));
+    // Media formatted without a serial number: size and label instead.
+    ULARGE_INTEGER total = {};
+    if (!GetDiskFreeSpaceExW(wide(path), nullptr, &total, nullptr))
+        return QString();
+    return QStringLiteral("size-%1-%2").arg(quint64(total.QuadPart)).arg(QString::fromWCharArray(label));
 }
 
 } // namespace Platform

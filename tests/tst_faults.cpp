@@ -175,7 +175,15 @@ RunResult drive(Site &site, const std::function<void()> &beforeInstall = {})
 
     const QString status = QString::fromUtf8(site.file(QStringLiteral("stati.log")));
     const QStringList messages = answerer.messages();
-    if (!messages.isEmpty()) {
+    // A failed archive is shown with the text of the status log and the advice to repeat.
+    QString failure;
+    if (status.startsWith(QLatin1String("Archivio ")) && status.contains(QLatin1String(": Corrotto.")))
+        failure = status.left(status.indexOf(QLatin1String(": Corrotto.")) + 11);
+    else if (status.startsWith(QLatin1String("Decompressione del pacchetto ")) && status.contains(QLatin1String(": Fallita.")))
+        failure = status.left(status.indexOf(QLatin1String(": Fallita.")) + 10);
+    const bool archiveMessage = !failure.isEmpty()
+        && messages == QStringList { failure + QStringLiteral(" Ripetere l'aggiornamento.") };
+    if (!messages.isEmpty() && !archiveMessage) {
         result.outcome
             = messages.size() == 1 && messages.first().contains(connectionMessage) ? Message : Other;
         result.detail = messages.join(QLatin1Char('|'));
@@ -187,7 +195,7 @@ RunResult drive(Site &site, const std::function<void()> &beforeInstall = {})
                && status.contains(QLatin1String(": Fallita."))) {
         result.outcome = Unpack;
         result.detail = status.left(status.indexOf(QLatin1String(": Fallita.")) + 10);
-    } else if (stepPage(w) == 3) {
+    } else if (stepPage(w) == 3 && messages.isEmpty()) {
         result.outcome = Done;
     } else {
         result.detail = QStringLiteral("page %1, status log \"%2\"").arg(stepPage(w)).arg(status.left(60));
@@ -464,8 +472,11 @@ private slots:
         QVERIFY(site.start({}));
         const RunResult run = drive(site);
         QDir::setCurrent(QFileInfo(site.ws.path()).absolutePath());
-        judge(site, run, QStringLiteral("disk full"), QStringLiteral("download"), Corrupt,
-              QStringLiteral("Archivio varno_pc_release_0-3.70.zip: Corrotto."));
+        // The room is checked before the first download: nothing is fetched.
+        judge(site, run, QStringLiteral("disk full"), QStringLiteral("download"), Other,
+              QStringLiteral("Spazio su disco insufficiente per scaricare l'aggiornamento. "
+                             "Liberare spazio e ripetere l'aggiornamento."));
+        QVERIFY(!site.exists(QStringLiteral("work/varno_pc_release_0-3.70.zip")));
         QVERIFY(!site.exists(QStringLiteral("work/varno_pc_release_0-3.70.zip.part")));
     }
 

@@ -151,6 +151,7 @@ private slots:
         // An older, longer status log: the failure text overwrites its start only.
         QVERIFY(inst.ws.writeFile(QStringLiteral("stati.log"), QByteArray(100, '-')));
 
+        ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
         MainWindow w;
         manualMode(w);
         QVERIFY(!w.installPackages());
@@ -158,7 +159,12 @@ private slots:
         const QByteArray log = inst.ws.readFile(QStringLiteral("stati.log"));
         QCOMPARE(QString::fromUtf8(log.left(status.toUtf8().size())), status);
         QCOMPARE(log.size(), 100);
+        // The user is told, with the same text and the advice to repeat.
+        QCOMPARE(answerer.titles(), QStringList { QStringLiteral("Attenzione") });
+        QCOMPARE(answerer.messages(), QStringList { status + QStringLiteral(" Ripetere l'aggiornamento.") });
         QVERIFY(!inst.exists(QStringLiteral("syslang.ini")));
+        QVERIFY(!inst.exists(QStringLiteral("pcsoft.txt")));
+        QVERIFY(!inst.exists(QStringLiteral("work/.update_hub")));
     }
 
     void cardSideWithoutACard()

@@ -335,5 +335,41 @@
         <source>Autocarri</source>
         <translation>Trucks</translation>
     </message>
+    <message>
+        <source>Ripetere l&apos;aggiornamento.</source>
+        <translation>Repeat the update.</translation>
+    </message>
+    <message>
+        <source>Archivio %1: Corrotto.</source>
+        <translation>Archive %1: Corrupt.</translation>
+    </message>
+    <message>
+        <source>Decompressione del pacchetto %1: Fallita.</source>
+        <translation>Unpacking of the package %1: Failed.</translation>
+    </message>
+    <message>
+        <source>L&apos;ultimo aggiornamento si è interrotto.</source>
+        <translation>The last update was interrupted.</translation>
+    </message>
+    <message>
+        <source>La memory card è stata riportata a uno stato coerente.</source>
+        <translation>The memory card has been brought back to a consistent state.</translation>
+    </message>
+    <message>
+        <source>Spazio su disco insufficiente per scaricare l&apos;aggiornamento.</source>
+        <translation>Not enough disk space to download the update.</translation>
+    </message>
+    <message>
+        <source>Liberare spazio e ripetere l&apos;aggiornamento.</source>
+        <translation>Free some space and repeat the update.</translation>
+    </message>
+    <message>
+        <source>La memory card inserita non è quella controllata all&apos;inizio.</source>
+        <translation>The memory card inserted is not the one checked at the start.</translation>
+    </message>
+    <message>
+        <source>Il programma di aggiornamento è già in esecuzione.</source>
+        <translation>The updater is already running.</translation>
+    </message>
 </context>
 </TS>

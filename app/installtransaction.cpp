@@ -1,0 +1,561 @@
+#include "app/installtransaction.h"
+
+#include "archive/tzipfile.h"
+#include "platform/platform.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QSet>
+
+#include <zlib.h>
+
+#include <algorithm>
+
+Q_LOGGING_CATEGORY(lcInstall, "update_hub.install")
+
+namespace {
+
+const QString journalName = QStringLiteral("journal");
+const QString journalTemp = QStringLiteral("journal.tmp");
+const QByteArray journalHeader = "update_hub installation journal 1";
+const QString stageFolder = QStringLiteral("stage/");
+const QString backupFolder = QStringLiteral("backup/");
+
+using Side = InstallTransaction::Side;
+using Move = InstallTransaction::Move;
+
+QString parentOf(const QString &path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? QString() : path.left(slash);
+}
+
+bool makeParent(const QString &path)
+{
+    const QString parent = parentOf(path);
+    return parent.isEmpty() || QFileInfo(parent).isDir() || QDir().mkpath(parent);
+}
+
+bool exists(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
+// Every file operation of a transaction passes here first, so that a test can
+// end the process just before any one of them.
+bool rename(const QString &from, const QString &to)
+{
+    Platform::faultPoint();
+    if (!makeParent(to))
+        return false;
+    const bool ok = Platform::renameOver(from, to);
+    if (!ok)
+        qCWarning(lcInstall).noquote() << "cannot move" << from << "to" << to;
+    return ok;
+}
+
+bool removePath(const QString &path)
+{
+    Platform::faultPoint();
+    const QFileInfo info(path);
+    if (info.isDir() && !info.isSymLink())
+        return QDir(path).removeRecursively();
+    return !exists(path) || QFile::remove(path);
+}
+
+/// Size and CRC-32 of a file, read from the device when fromDevice is set.
+bool checksum(const QString &path, bool fromDevice, quint64 *size, quint32 *crc)
+{
+    uLong sum = crc32(0L, Z_NULL, 0);
+    quint64 total = 0;
+    const auto add = [&](const char *data, qint64 length) {
+        sum = crc32_z(sum, reinterpret_cast<const Bytef *>(data), size_t(length));
+        total += quint64(length);
+        return true;
+    };
+    bool ok = false;
+    if (fromDevice) {
+        ok = Platform::readFromDevice(path, add);
+    } else {
+        QFile file(path);
+        ok = file.open(QIODevice::ReadOnly);
+        while (ok) {
+            const QByteArray chunk = file.read(1 << 20);
+            if (chunk.isEmpty()) {
+                ok = file.error() == QFileDevice::NoError;
+                break;
+            }
+            add(chunk.constData(), chunk.size());
+        }
+    }
+    *size = total;
+    *crc = quint32(sum);
+    return ok;
+}
+
+bool usablePath(const QString &path)
+{
+    return !path.contains(QLatin1Char('\t')) && !path.contains(QLatin1Char('\n'))
+        && !path.contains(QLatin1Char('\r'));
+}
+
+QByteArray journalText(const Side &side, const QString &state)
+{
+    QByteArray text = journalHeader + '\n';
+    text += "state\t" + state.toUtf8() + '\n';
+    for (const QString &folder : side.createdFolders)
+        text += "folder\t" + folder.toUtf8() + '\n';
+    for (const Move &move : side.moves) {
+        text += "move\t" + QByteArray(move.hadTarget ? "1" : "0") + '\t' + QByteArray::number(move.size) + '\t'
+            + QByteArray::number(move.crc, 16) + '\t' + move.staged.toUtf8() + '\t' + move.target.toUtf8() + '\t'
+            + move.backup.toUtf8() + '\t' + move.label.toUtf8() + '\n';
+    }
+    // A journal damaged on the device must not be taken for a good one.
+    text += "check\t" + QByteArray::number(quint32(crc32(0L, reinterpret_cast<const Bytef *>(text.constData()),
+                                                         uInt(text.size()))),
+                                           16)
+        + '\n';
+    return text;
+}
+
+/// Writes the journal beside itself, flushes it and renames it into place:
+/// the journal on the device is always either the old or the new one whole.
+bool writeJournalFile(const Side &side, const QString &state)
+{
+    Platform::faultPoint();
+    if (!QDir().mkpath(side.state))
+        return false;
+    const QString temp = side.state + journalTemp;
+    {
+        QFile file(temp);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return false;
+        const QByteArray text = journalText(side, state);
+        if (file.write(text) != text.size() || !file.flush())
+            return false;
+        file.close();
+        if (file.error() != QFileDevice::NoError)
+            return false;
+    }
+    if (!Platform::flushFile(temp) || !rename(temp, side.state + journalName))
+        return false;
+    Platform::flushFolder(side.state);
+    return true;
+}
+
+/// Reads a journal; false when it is missing, cut short or damaged.
+bool readJournal(const QString &path, Side *side, QString *state)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = file.readAll();
+    const qsizetype checkAt = text.lastIndexOf("check\t");
+    if (!text.startsWith(journalHeader + '\n') || checkAt < 0 || !text.endsWith('\n'))
+        return false;
+    const QByteArray body = text.left(checkAt);
+    bool ok = false;
+    const quint32 stored = text.mid(checkAt + 6).trimmed().toUInt(&ok, 16);
+    if (!ok || stored != quint32(crc32(0L, reinterpret_cast<const Bytef *>(body.constData()), uInt(body.size()))))
+        return false;
+    const QList<QByteArray> lines = body.split('\n');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QList<QByteArray> fields = lines.at(i).split('\t');
+        const QByteArray &kind = fields.at(0);
+        if (kind == "state" && fields.size() == 2) {
+            *state = QString::fromUtf8(fields.at(1));
+        } else if (kind == "folder" && fields.size() == 2) {
+            side->createdFolders << QString::fromUtf8(fields.at(1));
+        } else if (kind == "move" && fields.size() == 8) {
+            Move move;
+            move.hadTarget = fields.at(1) == "1";
+            move.size = fields.at(2).toULongLong();
+            move.crc = fields.at(3).toUInt(nullptr, 16);
+            move.staged = QString::fromUtf8(fields.at(4));
+            move.target = QString::fromUtf8(fields.at(5));
+            move.backup = QString::fromUtf8(fields.at(6));
+            move.label = QString::fromUtf8(fields.at(7));
+            side->moves << move;
+        } else if (!lines.at(i).isEmpty()) {
+            return false;
+        }
+    }
+    return !state->isEmpty();
+}
+
+/// One move forward; safe to repeat after an interruption at any point.
+bool moveForward(const Side &side, const Move &move)
+{
+    const QString staged = side.state + move.staged;
+    const QString target = side.root + move.target;
+    const QString backup = side.state + move.backup;
+    if (!exists(staged))
+        return exists(target); // made before the interruption
+    if (move.hadTarget && exists(target) && !exists(backup) && !rename(target, backup))
+        return false;
+    return rename(staged, target);
+}
+
+/// One move undone; safe to repeat after an interruption at any point.
+bool moveBack(const Side &side, const Move &move)
+{
+    const QString staged = side.state + move.staged;
+    const QString target = side.root + move.target;
+    const QString backup = side.state + move.backup;
+    if (move.hadTarget)
+        return !exists(backup) || rename(backup, target);
+    // A new file: it is there only when the move was made.
+    if (!exists(staged) && exists(target))
+        return removePath(target);
+    return true;
+}
+
+bool createFolders(const Side &side)
+{
+    for (const QString &folder : side.createdFolders) {
+        if (!QFileInfo(side.root + folder).isDir() && !QDir().mkpath(side.root + folder))
+            return false;
+    }
+    return true;
+}
+
+void removeCreatedFolders(const Side &side)
+{
+    for (auto it = side.createdFolders.crbegin(); it != side.createdFolders.crend(); ++it)
+        QDir().rmdir(side.root + *it); // only when empty: nothing of anyone else is lost
+}
+
+/// Removes the journal first, then everything else of the transaction in the
+/// state folder (an interrupted clean-up finds no journal and goes on).
+bool cleanUp(const QString &stateFolder, const QStringList &keep)
+{
+    bool ok = removePath(stateFolder + journalName);
+    QDir state(stateFolder);
+    const QStringList entries
+        = state.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        if (!keep.contains(entry))
+            ok = removePath(state.filePath(entry)) && ok;
+    }
+    if (state.isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+        QDir().rmdir(stateFolder);
+    return ok;
+}
+
+/// A journal that cannot be read: what was set aside goes back to where it
+/// came from (backups mirror the paths below the root).
+bool restoreBackups(const QString &root, const QString &stateFolder)
+{
+    bool ok = true;
+    const QString base = stateFolder + backupFolder;
+    QDirIterator it(base, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    QStringList files;
+    while (it.hasNext())
+        files << it.next();
+    for (const QString &file : std::as_const(files))
+        ok = rename(file, root + file.mid(base.size())) && ok;
+    return ok;
+}
+
+/// The absolute, clean form of a folder, ending with "/".
+QString folderPath(const QString &folder)
+{
+    QString path = QDir::cleanPath(QDir(folder).absolutePath());
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    return path;
+}
+
+} // namespace
+
+int InstallTransaction::addSide(const QString &root, const QString &stateFolder)
+{
+    Side side;
+    side.root = folderPath(root);
+    side.state = folderPath(stateFolder);
+    for (int i = 0; i < m_sides.size(); ++i) {
+        if (m_sides.at(i).state == side.state)
+            return i;
+    }
+    m_sides << side;
+    return int(m_sides.size() - 1);
+}
+
+bool InstallTransaction::addMove(Side &side, Move move)
+{
+    if (!usablePath(move.target) || !usablePath(move.label))
+        return false;
+    move.backup = backupFolder + move.target;
+    const auto found = side.byTarget.constFind(move.target);
+    if (found != side.byTarget.cend()) {
+        // A later archive of the run replaces the file an earlier one brought.
+        Move &earlier = side.moves[*found];
+        earlier.staged = move.staged;
+        earlier.size = move.size;
+        earlier.crc = move.crc;
+        earlier.label = move.label;
+        return true;
+    }
+    side.byTarget.insert(move.target, int(side.moves.size()));
+    side.moves << move;
+    return true;
+}
+
+bool InstallTransaction::stageArchive(int sideIndex, const QString &archive, const QString &targetFolder,
+                                      const QString &label, QZipFileNotificationInterface *notifier)
+{
+    m_failedLabel = label;
+    Side &side = m_sides[sideIndex];
+    bool ok = false;
+    const QList<TZipFile::EntryInfo> entries = TZipFile::Entries(archive, true, &ok);
+    if (!ok)
+        return false;
+    // Nothing may stand in the way of a move: a folder where a file goes, a
+    // file where a folder goes (a folder is never removed by an installation).
+    for (const TZipFile::EntryInfo &entry : entries) {
+        const QString target = targetFolder + entry.path;
+        const QFileInfo existing(side.root + target);
+        if (existing.exists() && existing.isDir() != entry.folder) {
+            qCWarning(lcInstall).noquote() << "in the way of the installation:" << side.root + target;
+            return false;
+        }
+        for (QString parent = parentOf(target); !parent.isEmpty(); parent = parentOf(parent)) {
+            const QFileInfo folder(side.root + parent);
+            if (folder.exists() && !folder.isDir())
+                return false;
+        }
+    }
+    Platform::faultPoint();
+    const QString stage = stageFolder + QString::number(++side.stages) + QLatin1Char('/');
+    if (!TZipFile::UnzipArchive(archive, side.state + stage + targetFolder, true, QString(), notifier))
+        return false;
+    for (const TZipFile::EntryInfo &entry : entries) {
+        const QString target = targetFolder + entry.path;
+        if (entry.folder) {
+            if (!side.folders.contains(target))
+                side.folders << target;
+            continue;
+        }
+        Move move;
+        move.staged = stage + target;
+        move.target = target;
+        move.size = entry.size;
+        move.crc = entry.crc;
+        move.label = label;
+        if (!addMove(side, move))
+            return false;
+    }
+    return true;
+}
+
+QString InstallTransaction::prepareFile(int sideIndex, const QString &target, bool copyCurrent)
+{
+    const Side &side = m_sides.at(sideIndex);
+    const QString staged = side.state + stageFolder + QStringLiteral("files/") + target;
+    Platform::faultPoint();
+    QFile::remove(staged);
+    if (!makeParent(staged))
+        return QString();
+    if (copyCurrent && QFileInfo(side.root + target).isFile() && !QFile::copy(side.root + target, staged))
+        return QString();
+    return staged;
+}
+
+bool InstallTransaction::stageFile(int sideIndex, const QString &target, const QString &label)
+{
+    m_failedLabel = label;
+    Side &side = m_sides[sideIndex];
+    Move move;
+    move.staged = stageFolder + QStringLiteral("files/") + target;
+    move.target = target;
+    move.label = label;
+    if (QFileInfo(side.root + target).isDir() || !checksum(side.state + move.staged, false, &move.size, &move.crc))
+        return false;
+    return addMove(side, move);
+}
+
+bool InstallTransaction::verify()
+{
+    for (const Side &side : std::as_const(m_sides)) {
+        for (const Move &move : side.moves) {
+            const QString staged = side.state + move.staged;
+            quint64 size = 0;
+            quint32 crc = 0;
+            if (!Platform::flushFile(staged) || !checksum(staged, true, &size, &crc) || size != move.size
+                || crc != move.crc) {
+                qCWarning(lcInstall).noquote() << "staged file reads back wrong:" << staged << size << move.size
+                                               << Qt::hex << crc << move.crc;
+                m_failedLabel = move.label;
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool InstallTransaction::writeJournal()
+{
+    for (Side &side : m_sides) {
+        // The folders the commit will create, parents first.
+        QSet<QString> missing;
+        QStringList wanted = side.folders;
+        for (Move &move : side.moves) {
+            move.hadTarget = exists(side.root + move.target);
+            wanted << parentOf(move.target);
+        }
+        for (const QString &folder : std::as_const(wanted)) {
+            for (QString f = folder; !f.isEmpty(); f = parentOf(f)) {
+                if (!QFileInfo(side.root + f).isDir())
+                    missing.insert(f);
+            }
+        }
+        side.createdFolders = QStringList(missing.cbegin(), missing.cend());
+        std::sort(side.createdFolders.begin(), side.createdFolders.end(), [](const QString &a, const QString &b) {
+            const qsizetype da = a.count(QLatin1Char('/'));
+            const qsizetype db = b.count(QLatin1Char('/'));
+            return da != db ? da < db : a < b;
+        });
+        if (!writeJournalFile(side, QStringLiteral("verified")))
+            return false;
+        side.journaled = true;
+    }
+    return true;
+}
+
+bool InstallTransaction::writeState(const QString &state)
+{
+    bool ok = true;
+    for (const Side &side : std::as_const(m_sides)) {
+        if (side.journaled)
+            ok = writeJournalFile(side, state) && ok;
+    }
+    return ok;
+}
+
+bool InstallTransaction::beginCommit()
+{
+    return writeState(QStringLiteral("committing"));
+}
+
+bool InstallTransaction::moveAll()
+{
+    for (const Side &side : std::as_const(m_sides)) {
+        if (!createFolders(side))
+            return false;
+        for (const Move &move : side.moves) {
+            if (!moveForward(side, move)) {
+                m_failedLabel = move.label;
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool InstallTransaction::finishCommit()
+{
+    writeState(QStringLiteral("done"));
+    bool ok = true;
+    for (const Side &side : std::as_const(m_sides))
+        ok = cleanUp(side.state, { QStringLiteral("downloads") }) && ok;
+    return ok;
+}
+
+bool InstallTransaction::commit()
+{
+    for (const Side &side : std::as_const(m_sides)) {
+        if (!side.journaled)
+            return false;
+    }
+    if (!beginCommit() || !moveAll()) {
+        rollback();
+        return false;
+    }
+    // The new files are in place; a failed clean-up leaves only what the
+    // next start removes.
+    finishCommit();
+    return true;
+}
+
+bool InstallTransaction::abandonCommit()
+{
+    return writeState(QStringLiteral("rollback"));
+}
+
+bool InstallTransaction::rollback()
+{
+    bool ok = abandonCommit();
+    for (auto side = m_sides.crbegin(); side != m_sides.crend(); ++side) {
+        // Before its journal a side has made no move (and knows no old files).
+        if (!side->journaled)
+            continue;
+        for (auto move = side->moves.crbegin(); move != side->moves.crend(); ++move)
+            ok = moveBack(*side, *move) && ok;
+        removeCreatedFolders(*side);
+    }
+    // Set-aside files that could not go back stay for the next start.
+    if (!ok)
+        return false;
+    for (const Side &side : std::as_const(m_sides))
+        ok = cleanUp(side.state, { QStringLiteral("downloads") }) && ok;
+    return ok;
+}
+
+int InstallTransaction::fileCount() const
+{
+    int count = 0;
+    for (const Side &side : m_sides)
+        count += int(side.moves.size());
+    return count;
+}
+
+InstallTransaction::Recovery InstallTransaction::recover(const QString &root, const QString &stateFolder,
+                                                         const QStringList &keep)
+{
+    Side side;
+    side.root = folderPath(root);
+    side.state = folderPath(stateFolder);
+    QDir state(side.state);
+    if (!state.exists())
+        return Recovery::Nothing;
+    QStringList entries
+        = state.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString &kept : keep)
+        entries.removeAll(kept);
+    if (entries.isEmpty()) {
+        QDir().rmdir(side.state);
+        return Recovery::Nothing;
+    }
+
+    QString journalState;
+    const bool hasJournal = exists(side.state + journalName);
+    const bool readable = hasJournal && readJournal(side.state + journalName, &side, &journalState);
+    qCDebug(lcInstall).noquote() << "installation in flight in" << side.state << "journal:"
+                                 << (hasJournal ? (readable ? journalState : QStringLiteral("damaged"))
+                                                : QStringLiteral("none"));
+    bool ok = true;
+    Recovery outcome = Recovery::Undone;
+    if (readable && (journalState == QLatin1String("committing") || journalState == QLatin1String("done"))) {
+        // Every file was verified before the commit began: it is finished.
+        ok = createFolders(side);
+        for (const Move &move : std::as_const(side.moves))
+            ok = ok && moveForward(side, move);
+        outcome = Recovery::Completed;
+    } else if (readable) {
+        for (auto move = side.moves.crbegin(); move != side.moves.crend(); ++move)
+            ok = moveBack(side, *move) && ok;
+        removeCreatedFolders(side);
+    } else if (hasJournal) {
+        ok = restoreBackups(side.root, side.state);
+    }
+    // Without a journal nothing below the root was touched yet: the staging goes.
+    if (!ok)
+        return Recovery::Failed;
+    if (!cleanUp(side.state, keep))
+        return Recovery::Failed;
+    return outcome;
+}

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+
+/// Inside the platform layer only: the read-back fault of the tests.
+namespace PlatformFaults {
+
+/// True when UPDATE_HUB_FAULT_FLIP is set and path contains its text: the
+/// read-back of that file then hands over its first byte changed, as a card
+/// that lost a bit would.
+bool flipsReadBack(const QString &path);
+
+} // namespace PlatformFaults

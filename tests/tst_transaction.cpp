@@ -1,0 +1,468 @@
+// The installation as a transaction: a small manual installation to the PC
+// and the card, ended by the platform's fault hook before each of its file
+// operations in turn (in a child process), then started again; a recovery
+// that is itself interrupted; a staged file that reads back wrong; another
+// card at installation time; damaged or stray state left on the card; and a
+// second updater in the same program folder. After each, every package is
+// all old or all new on each side, byte for byte, with the version files to
+// match, and nothing else lies outside ".update_hub".
+#include "app/installtransaction.h"
+#include "app/mainwindow.h"
+#include "archive/tzipfile.h"
+#include "platform/platform.h"
+#include "settings/tinifiles.h"
+#include "support/modalanswerer.h"
+#include "support/workspace.h"
+
+#include <QApplication>
+#include <QDirIterator>
+#include <QLockFile>
+#include <QProcess>
+#include <QStackedWidget>
+#include <QToolButton>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+using Files = QMap<QString, QByteArray>;
+
+struct Package
+{
+    QString name; // local name in the work folder
+    QString kind;
+    Files entries; // path in the archive -> new content
+};
+
+// What the installation brings: one package for each side and one for both.
+const QList<Package> packages = {
+    { QStringLiteral("varno_pc_release.zip"), QString(),
+      { { "pcsoft/a.txt", "new a pc" }, { "pcsoft/b.txt", "new b pc" }, { "pcsoft/sub/c.txt", "new c pc" } } },
+    { QStringLiteral("varno_palm_release.zip"), QString(),
+      { { "cardsoft/a.txt", "new a card" }, { "cardsoft/new/d.txt", "new d card" } } },
+    { QStringLiteral("bbadfile_pc_bbad.zip"), QStringLiteral("bbad"), { { "x.dat", "new bbad" } } },
+};
+
+// The installation before the update, below the program folder.
+const Files oldPc = { { "pcsoft/a.txt", "old a pc" }, { "pcsoft/b.txt", "old b pc" }, { "bbad/x.dat", "old bbad" } };
+const Files oldCard = { { "card/varno/cardsoft/a.txt", "old a card" }, { "card/varno/bbad/x.dat", "old bbad" } };
+
+const QString recoveredMessage = QStringLiteral(
+    "L'ultimo aggiornamento si è interrotto. La memory card è stata riportata a uno stato coerente.");
+
+QString statusText(const QString &text)
+{
+    return text + QStringLiteral(" Ripetere l'aggiornamento.");
+}
+
+/// The files of each package on each side, below the program folder.
+struct Placement
+{
+    QString side; // "pc" or "card"
+    int package;
+    QString folder;
+};
+
+const QList<Placement> placements = {
+    { "pc", 0, "" },           { "card", 1, "card/varno/" },      { "pc", 2, "bbad/" },
+    { "card", 2, "card/varno/bbad/" },
+};
+
+bool zipFiles(const Files &files, const QString &archive)
+{
+    QTemporaryDir source;
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        QFile file(source.filePath(it.key()));
+        QDir().mkpath(QFileInfo(file).absolutePath());
+        if (!file.open(QIODevice::WriteOnly) || file.write(it.value()) != it.value().size())
+            return false;
+    }
+    QFile::remove(archive);
+    return TZipFile::ZipDirectory(source.path(), source.path() + QLatin1Char('/'), archive, QString());
+}
+
+/// A program folder with the old installation, its card and the manual
+/// package of the update beside it.
+struct Site
+{
+    TestWorkspace ws;
+
+    bool setUp()
+    {
+        bool ok = ws.writeFile(QStringLiteral("customize_update.ini"),
+                               "[personalizzazioni]\nupdate_pc=1\nupdate_palm=1\n")
+            && ws.writeFile(QStringLiteral("http_server.ini"), "[server]\naddress=127.0.0.1\nport=9\nftp_port=9\n")
+            && ws.writeFile(QStringLiteral("language.ini"),
+                            "[lingua1]\nlingua1_idlingua=ita\n[selected]\nselected_currentlanguage=1\n")
+            && ws.writeFile(QStringLiteral("syslang.ini"), "[release]\nrelease_=1.0\n")
+            && ws.writeFile(QStringLiteral("card/varno/main"), "EXEC_VERSION=1.00")
+            && ws.writeFile(QStringLiteral("card/varno/syslang.ini"), "[release]\nrelease_=1.0\n")
+            && ws.makeDir(QStringLiteral("card/qte"));
+        for (auto it = oldPc.cbegin(); it != oldPc.cend(); ++it)
+            ok = ok && ws.writeFile(it.key(), it.value());
+        for (auto it = oldCard.cbegin(); it != oldCard.cend(); ++it)
+            ok = ok && ws.writeFile(it.key(), it.value());
+        // The package: manifest, language file and the archives.
+        QTemporaryDir content;
+        QByteArray manifest = "[product]\nnum_product=1\nidproduct_0=\n[pc_update]\nnum_files="
+            + QByteArray::number(packages.size()) + "\n";
+        for (int i = 0; i < packages.size(); ++i) {
+            const Package &p = packages.at(i);
+            manifest += "file_" + QByteArray::number(i) + "=" + p.name.toUtf8()
+                + (p.kind.isEmpty() ? QByteArray() : ":" + p.kind.toUtf8()) + "\n";
+            ok = ok && zipFiles(p.entries, content.filePath(p.name));
+        }
+        QFile update(content.filePath(QStringLiteral("update.ini")));
+        QFile syslang(content.filePath(QStringLiteral("syslang.ini")));
+        ok = ok && update.open(QIODevice::WriteOnly) && update.write(manifest) > 0
+            && syslang.open(QIODevice::WriteOnly)
+            && syslang.write("[lingua]\nlingua_sel=ita\nlingua_def=eng\nlingua_description_sel=Italiano\n"
+                             "lingua_description_def=English\n[release]\nrelease_=2.0\n")
+                > 0;
+        update.close();
+        syslang.close();
+        qputenv("UPDATE_HUB_DRIVES", ws.filePath(QStringLiteral("card")).toLocal8Bit());
+        return ok
+            && TZipFile::ZipDirectory(content.path(), content.path() + QLatin1Char('/'), package(), QString());
+    }
+
+    QString package() const { return QFileInfo(ws.path()).absolutePath() + QStringLiteral("/package.zip"); }
+
+    /// Every file below the program folder outside the state folders, relative.
+    QStringList files() const
+    {
+        QStringList list;
+        QDirIterator it(ws.path(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next().mid(ws.path().size() + 1);
+            if (!path.startsWith(QLatin1String("work/")) && !path.startsWith(QLatin1String("plugins/")))
+                list << path;
+        }
+        return list;
+    }
+};
+
+/// "old" or "new" for one package on one side, or a description of the mix.
+QString packageState(const Site &site, const Placement &placement)
+{
+    const Package &p = packages.at(placement.package);
+    bool allOld = true;
+    bool allNew = true;
+    for (auto it = p.entries.cbegin(); it != p.entries.cend(); ++it) {
+        const QString path = placement.folder + it.key();
+        const bool exists = QFile::exists(site.ws.filePath(path));
+        const QByteArray content = site.ws.readFile(path);
+        const Files &old = placement.side == QLatin1String("pc") ? oldPc : oldCard;
+        allNew = allNew && exists && content == it.value();
+        allOld = allOld && (old.contains(path) ? exists && content == old.value(path) : !exists);
+    }
+    return allOld ? QStringLiteral("old") : allNew ? QStringLiteral("new") : QStringLiteral("mixed");
+}
+
+QString release(const Site &site, const QString &file)
+{
+    TIniFiles syslang(site.ws.filePath(file), false);
+    return syslang.readString(QStringLiteral("release"), QString());
+}
+
+/// The consistency contract on both sides; the states found go to *states.
+bool consistent(const Site &site, QString *states)
+{
+    QMap<QString, QStringList> bySide;
+    for (const Placement &placement : placements)
+        bySide[placement.side] << packageState(site, placement);
+    *states = QStringLiteral("pc %1, card %2")
+                  .arg(bySide.value("pc").join(QLatin1Char('/')), bySide.value("card").join(QLatin1Char('/')));
+    // A side commits as a whole, its version file with it.
+    for (const QString &side : { QStringLiteral("pc"), QStringLiteral("card") }) {
+        const QStringList &list = bySide.value(side);
+        if (list.count(list.first()) != list.size() || list.first() == QLatin1String("mixed"))
+            return false;
+        const QString file = side == QLatin1String("pc") ? QStringLiteral("syslang.ini") : QStringLiteral("card/varno/syslang.ini");
+        const QString expected = list.first() == QLatin1String("new") ? QStringLiteral("2.0") : QStringLiteral("1.0");
+        if (release(site, file) != expected) {
+            *states += QStringLiteral(", release in ") + file + QStringLiteral(" ") + release(site, file);
+            return false;
+        }
+    }
+    // Nothing that belongs to neither release, nothing left in flight.
+    QStringList known = { "customize_update.ini", "http_server.ini", "language.ini", "syslang.ini", "stati.log",
+                          "update_hub.lock", "card/varno/main", "card/varno/syslang.ini", "card/varno/language.ini" };
+    known << oldPc.keys() << oldCard.keys();
+    for (const Placement &placement : placements) {
+        for (const QString &entry : packages.at(placement.package).entries.keys())
+            known << placement.folder + entry;
+    }
+    for (const QString &file : site.files()) {
+        if (!known.contains(file)) {
+            *states += QStringLiteral(", stray ") + file;
+            return false;
+        }
+    }
+    if (QFileInfo::exists(site.ws.filePath(QStringLiteral("card/.update_hub")))
+        || QFileInfo::exists(site.ws.filePath(QStringLiteral("work/.update_hub")))) {
+        *states += QStringLiteral(", state folder left");
+        return false;
+    }
+    return true;
+}
+
+/// A manual installation, as the user makes it: package chosen, installed.
+bool install(MainWindow &w, const QString &package)
+{
+    QTest::mouseClick(w.findChild<QToolButton *>(QStringLiteral("tbAggiornamentoManuale")), Qt::LeftButton);
+    ModalAnswerer::answerNextFileDialog(package);
+    QTest::mouseClick(w.findChild<QToolButton *>(QStringLiteral("tbOkPw")), Qt::LeftButton);
+    return w.findChild<QStackedWidget *>(QStringLiteral("stackedWidgetAgg"))->currentIndex() == 2
+        && w.installPackages();
+}
+
+/// Runs this program as a child in the site: "install" or "start" (a start
+/// of the updater, which recovers), ended at file operation stopAt.
+int runChild(const Site &site, const char *what, int stopAt)
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("UPDATE_HUB_FAULT_STOP_AT"), QString::number(stopAt));
+    child.setProcessEnvironment(env);
+    child.setWorkingDirectory(site.ws.path());
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(),
+                { QStringLiteral("--child"), QString::fromLatin1(what), site.package() });
+    if (!child.waitForFinished(60000)) {
+        child.kill();
+        child.waitForFinished();
+        return -1;
+    }
+    return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
+}
+
+int childMain(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
+    MainWindow w;
+    if (qstrcmp(argv[2], "install") == 0)
+        return install(w, QString::fromLocal8Bit(argv[3])) ? 0 : 1;
+    return 0;
+}
+
+} // namespace
+
+class TestTransaction : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup()
+    {
+        qunsetenv("UPDATE_HUB_DRIVES");
+        qunsetenv("UPDATE_HUB_FAULT_FLIP");
+    }
+
+    void interruptedAtEveryOperation()
+    {
+        bool completed = false;
+        int interrupted = 0;
+        for (int stopAt = 1; stopAt < 200 && !completed; ++stopAt) {
+            Site site;
+            QVERIFY(site.setUp());
+            const int code = runChild(site, "install", stopAt);
+            QVERIFY2(code == 0 || code == Platform::faultExitCode, qPrintable(QString::number(code)));
+            completed = code == 0;
+            // A side whose commit had begun is completed, any other undone.
+            // A side whose journal says its commit had begun is completed;
+            // after the last move the clean-up removes the journals, and
+            // then every file is in place already. Anything else is undone.
+            bool allMoved = true;
+            for (const Placement &placement : placements)
+                allMoved = allMoved && packageState(site, placement) == QLatin1String("new");
+            QStringList expected;
+            for (const QString &journal : { QStringLiteral("work/.update_hub/journal"), QStringLiteral("card/.update_hub/journal") }) {
+                const QByteArray text = site.ws.readFile(journal);
+                const bool committed = completed || allMoved || text.contains("state\tcommitting") || text.contains("state\tdone");
+                expected << (committed ? QStringLiteral("new/new") : QStringLiteral("old/old"));
+            }
+            if (!completed) {
+                ++interrupted;
+                // Every third time the recovery itself is cut short, once or twice.
+                for (int again = 1; again <= stopAt % 3; ++again) {
+                    const int recovery = runChild(site, "start", again);
+                    QVERIFY2(recovery == 0 || recovery == Platform::faultExitCode, qPrintable(QString::number(recovery)));
+                }
+            }
+
+            ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
+            {
+                MainWindow w;
+                QString states;
+                QVERIFY2(consistent(site, &states), qPrintable(QStringLiteral("stop at %1: %2").arg(stopAt).arg(states)));
+                // Nothing to recover after a whole installation; otherwise at most the one message.
+                QVERIFY(answerer.messages().size() <= 1);
+                QVERIFY2(states.startsWith(QStringLiteral("pc %1, card %2").arg(expected.at(0), expected.at(1))),
+                         qPrintable(QStringLiteral("stop at %1: %2").arg(stopAt).arg(states)));
+                if (completed)
+                    QVERIFY(answerer.messages().isEmpty());
+                else if (!answerer.messages().isEmpty())
+                    QCOMPARE(answerer.messages().first(), recoveredMessage);
+                // A whole installation afterwards goes through.
+                if (!completed && stopAt % 4 == 0) {
+                    QVERIFY(install(w, site.package()));
+                    QVERIFY(consistent(site, &states));
+                    QVERIFY2(states.startsWith(QLatin1String("pc new/new, card new/new")), qPrintable(states));
+                }
+            }
+            // The next start finds nothing left.
+            const int shown = int(answerer.messages().size());
+            { MainWindow again; }
+            QCOMPARE(int(answerer.messages().size()), shown);
+        }
+        QVERIFY(completed);
+        QVERIFY2(interrupted > 30, qPrintable(QString::number(interrupted)));
+    }
+
+    void failuresChangeNothing_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("staged file reads back wrong")
+            << "flip" << statusText(QStringLiteral("Decompressione del pacchetto varno_palm_release.zip: Fallita."));
+        QTest::newRow("another card at installation time")
+            << "card" << statusText(QStringLiteral("La memory card inserita non è quella controllata all'inizio."));
+        QTest::newRow("an archive that cannot go where a folder is")
+            << "folder" << statusText(QStringLiteral("Decompressione del pacchetto varno_pc_release.zip: Fallita."));
+    }
+
+    void failuresChangeNothing()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, message);
+        Site site;
+        QVERIFY(site.setUp());
+        if (fault == QLatin1String("flip"))
+            qputenv("UPDATE_HUB_FAULT_FLIP", "cardsoft/new/d.txt");
+        if (fault == QLatin1String("folder"))
+            QVERIFY(site.ws.makeDir(QStringLiteral("pcsoft/sub/c.txt")));
+        ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
+        MainWindow w;
+        if (fault == QLatin1String("card")) {
+            // The planned card is taken out and another one put in its place.
+            const QString card = site.ws.filePath(QStringLiteral("card"));
+            QTest::mouseClick(w.findChild<QToolButton *>(QStringLiteral("tbAggiornamentoManuale")), Qt::LeftButton);
+            ModalAnswerer::answerNextFileDialog(site.package());
+            QTest::mouseClick(w.findChild<QToolButton *>(QStringLiteral("tbOkPw")), Qt::LeftButton);
+            QVERIFY(QDir().rename(card, card + QStringLiteral("-planned")));
+            QVERIFY(site.ws.writeFile(QStringLiteral("card/varno/main"), "EXEC_VERSION=1.00"));
+            QVERIFY(!w.installPackages());
+            QVERIFY(QDir(card).removeRecursively());
+            QVERIFY(QDir().rename(card + QStringLiteral("-planned"), card));
+        } else {
+            QVERIFY(!install(w, site.package()));
+            QVERIFY(QDir(site.ws.filePath(QStringLiteral("pcsoft/sub/c.txt"))).removeRecursively());
+            QDir().rmdir(site.ws.filePath(QStringLiteral("pcsoft/sub")));
+        }
+        QCOMPARE(answerer.messages(), QStringList { message });
+        QString states;
+        QVERIFY2(consistent(site, &states), qPrintable(states));
+        QVERIFY2(states.startsWith(QLatin1String("pc old/old, card old/old")), qPrintable(states));
+        QCOMPARE(w.findChild<QStackedWidget *>(QStringLiteral("stackedWidgetAgg"))->currentIndex(), 2);
+    }
+
+    void damagedStateOnTheCard_data()
+    {
+        QTest::addColumn<QByteArray>("journal");
+        QTest::addColumn<bool>("moved");
+        // A commit that had moved the first file when the journal was damaged.
+        QTest::newRow("journal garbled") << QByteArray("update_hub installation journal 1\nstate\tcommitting\n"
+                                                       "move\t1\t10\t0\tstage/1/varno/cardsoft/a.txt\t"
+                                                       "varno/cardsoft/a.txt\tbackup/varno/cardsoft/a.txt\tx\n"
+                                                       "check\t12345678\n")
+                                         << true;
+        QTest::newRow("journal cut short") << QByteArray("update_hub installation journal 1\nstate\tcommi") << true;
+        QTest::newRow("stray files, no journal") << QByteArray() << false;
+    }
+
+    void damagedStateOnTheCard()
+    {
+        QFETCH(QByteArray, journal);
+        QFETCH(bool, moved);
+        Site site;
+        QVERIFY(site.setUp());
+        if (!journal.isEmpty())
+            QVERIFY(site.ws.writeFile(QStringLiteral("card/.update_hub/journal"), journal));
+        QVERIFY(site.ws.writeFile(QStringLiteral("card/.update_hub/stage/1/varno/cardsoft/new/d.txt"), "new d card"));
+        QVERIFY(site.ws.writeFile(QStringLiteral("card/.update_hub/stray.tmp"), "left over"));
+        if (moved) {
+            QVERIFY(QFile::rename(site.ws.filePath(QStringLiteral("card/varno/cardsoft/a.txt")),
+                                  site.ws.filePath(QStringLiteral("card/.update_hub/backup/varno/cardsoft/a.txt")))
+                    || (site.ws.makeDir(QStringLiteral("card/.update_hub/backup/varno/cardsoft"))
+                        && QFile::rename(site.ws.filePath(QStringLiteral("card/varno/cardsoft/a.txt")),
+                                         site.ws.filePath(QStringLiteral("card/.update_hub/backup/varno/cardsoft/a.txt")))));
+            QVERIFY(site.ws.writeFile(QStringLiteral("card/varno/cardsoft/a.txt"), "new a card"));
+        }
+        ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
+        {
+            MainWindow w;
+        }
+        QCOMPARE(answerer.messages(), QStringList { recoveredMessage });
+        QCOMPARE(answerer.titles(), QStringList { QStringLiteral("Attenzione") });
+        QString states;
+        QVERIFY2(consistent(site, &states), qPrintable(states));
+        QVERIFY2(states.startsWith(QLatin1String("pc old/old, card old/old")), qPrintable(states));
+    }
+
+    void workFolderCacheSurvivesRecovery()
+    {
+        // The PC's state folder may hold the download cache: it stays.
+        Site site;
+        QVERIFY(site.setUp());
+        QVERIFY(site.ws.writeFile(QStringLiteral("work/.update_hub/downloads/part.zip"), "partial"));
+        QVERIFY(site.ws.writeFile(QStringLiteral("work/.update_hub/stage/1/pcsoft/a.txt"), "new a pc"));
+        QCOMPARE(InstallTransaction::recover(site.ws.path(), site.ws.filePath(QStringLiteral("work/.update_hub")),
+                                             { QStringLiteral("downloads") }),
+                 InstallTransaction::Recovery::Undone);
+        QCOMPARE(site.ws.readFile(QStringLiteral("work/.update_hub/downloads/part.zip")), QByteArray("partial"));
+        QVERIFY(!QFileInfo::exists(site.ws.filePath(QStringLiteral("work/.update_hub/stage"))));
+        QCOMPARE(InstallTransaction::recover(site.ws.path(), site.ws.filePath(QStringLiteral("work/.update_hub")),
+                                             { QStringLiteral("downloads") }),
+                 InstallTransaction::Recovery::Nothing);
+    }
+
+    void oneUpdaterAtATime()
+    {
+        TestWorkspace ws;
+        QLockFile running(ws.filePath(QStringLiteral("update_hub.lock")));
+        QVERIFY(running.tryLock(0));
+        {
+            ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
+            QVERIFY(!MainWindow::lockProgramFolder());
+            QCOMPARE(answerer.messages(), QStringList { QStringLiteral("Il programma di aggiornamento è già in esecuzione.") });
+        }
+        running.unlock();
+        // A lock left by an updater that crashed: its process is gone.
+        QProcess gone;
+        gone.start(QStringLiteral(UPDATE_HUB_RECORDARGS_BIN), {});
+        QVERIFY(gone.waitForStarted());
+        const qint64 pid = gone.processId();
+        QVERIFY(gone.waitForFinished());
+        QVERIFY(ws.writeFile(QStringLiteral("update_hub.lock"),
+                             QByteArray::number(pid) + "\nupdate_hub\n" + QSysInfo::machineHostName().toUtf8() + "\n"));
+        ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
+        const std::unique_ptr<QLockFile> lock = MainWindow::lockProgramFolder();
+        QVERIFY(lock);
+        QVERIFY(answerer.messages().isEmpty());
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    if (argc >= 4 && qstrcmp(argv[1], "--child") == 0)
+        return childMain(argc, argv);
+    QApplication app(argc, argv);
+    TestTransaction test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_transaction.moc"
