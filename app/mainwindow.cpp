@@ -209,6 +209,11 @@ void MainWindow::enableAccountControls(bool enabled)
 
 void MainWindow::on_tbDownload_clicked()
 {
+    // An installation that may update nothing contacts nobody.
+    if (updateScope == 3) {
+        showConnectionMessage();
+        return;
+    }
     if (!loadServiceRedirection() || !checkUpdaterUpdate())
         return;
 
@@ -220,6 +225,13 @@ void MainWindow::on_tbDownload_clicked()
         }
         if (!testCardWritable())
             return;
+        // A card missing at start-up left the inventory unstarted: without it
+        // the installation could not tell which files it lost.
+        if (!inventoryStarted()) {
+            setStyleSheet(QString::fromLatin1(scrollBarStyle));
+            startInventory();
+            windowsVistaOrLater = Platform::windowsVistaOrLater();
+        }
     }
 
     endManualMode();
