@@ -238,6 +238,11 @@ void MainWindow::enableAccountControls(bool enabled)
 
 void MainWindow::on_tbDownload_clicked()
 {
+    // An installation that may update nothing contacts nobody.
+    if (updateScope == 3) {
+        showConnectionMessage();
+        return;
+    }
     if (!loadServiceRedirection() || !checkUpdaterUpdate())
         return;
 
@@ -250,6 +255,15 @@ void MainWindow::on_tbDownload_clicked()
         if (!testCardWritable())
             return;
         cardIdentity = Platform::volumeIdentity(cardRoot);
+        // A card missing at start-up left the inventory unstarted: without it
+        // the installation could not tell which files it lost. An installation
+        // left in flight on that card is mended first, as at start-up.
+        if (!inventoryStarted()) {
+            recoverInterruptedInstallation();
+            setStyleSheet(QString::fromLatin1(scrollBarStyle));
+            startInventory();
+            windowsVistaOrLater = Platform::windowsVistaOrLater();
+        }
     }
 
     endManualMode();

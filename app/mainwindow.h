@@ -94,6 +94,9 @@ public:
 
     /// The updater's own version, "3.65".
     static QString updaterVersion();
+    /// True when version (as embeddedVersion reads it) is a whole version
+    /// number greater than the updater's own.
+    static bool isNewerUpdater(const QString &version);
     /// The four characters after "EXEC_VERSION=" in a program file, or empty.
     static QString embeddedVersion(const QString &filePath);
     /// Ends every process of that program by force.

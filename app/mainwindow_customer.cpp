@@ -6,6 +6,7 @@
 #include "app/uitext.h"
 #include "language/languagefiles.h"
 #include "service/deployment.h"
+#include "service/serviceanswers.h"
 #include "service/thttp.h"
 #include "settings/tinifiles.h"
 #include "ui/tmessagebox.h"
@@ -39,13 +40,18 @@ const CustomerField customerFields[] = {
     {"RIVENDITORE", "Login Orvane", true},
 };
 
-// The values go back by fixed table rows, not by field name.
+// The values go back by the field name of the login answer, whatever row
+// the answer put them in.
 struct SentField
 {
-    int row;
-    const char *field;
+    const char *name;  // field name in the login answer
+    const char *field; // name of the update request
 };
-const SentField sentFields[] = {{4, "ragione_sociale"}, {1, "cellulare"}, {2, "email"}, {3, "rivenditore"}};
+const SentField sentFields[]
+    = {{"RAGIONE SOCIALE", "ragione_sociale"}, {"CELLULARE", "cellulare"}, {"E-MAIL", "email"}, {"RIVENDITORE", "rivenditore"}};
+
+// Column 0 carries the field name of its row.
+constexpr int fieldNameRole = Qt::UserRole;
 
 // A language list names its languages by count; a broken count must not make
 // the page loop for ever.
@@ -57,8 +63,9 @@ bool MainWindow::fetchCustomerInformation(TWaitBox &waitBox)
 {
     waitBox.showNow();
 
-    const QString code = ui->lineEditPassword->text().remove(QLatin1Char('-'));
-    QString answer = httpClient->getText(QStringLiteral("/files/varnohub/newblocksite.asp?password=") + code);
+    const QString code = ServiceAnswers::accountCode(ui->lineEditPassword->text());
+    QString answer = httpClient->getText(QStringLiteral("/files/varnohub/newblocksite.asp?password=")
+                                         + ServiceAnswers::queryValue(code));
     qCDebug(lcApp) << answer;
     if (answer.contains(QStringLiteral("FILE NOT EXISTS"))) {
         waitBox.close();
@@ -99,6 +106,7 @@ bool MainWindow::fetchCustomerInformation(TWaitBox &waitBox)
                 continue;
             auto *description = new QTableWidgetItem(field.translated ? tx(field.description) : text(field.description));
             description->setFlags(description->flags() & ~Qt::ItemIsEditable);
+            description->setData(fieldNameRole, QLatin1String(field.name));
             table->setItem(row, 0, description);
             QString value = part;
             value.remove(name + QLatin1Char('='));
@@ -120,12 +128,17 @@ void MainWindow::on_tbOkInfo_clicked()
 
     const QTableWidget *table = ui->tableWidgetInfo;
     for (const SentField &sent : sentFields) {
-        // Rows the service did not report are not sent: an empty value would
+        // A field the service did not report is not sent: an empty value would
         // erase the customer's data on the service.
-        if (sent.row >= table->rowCount())
+        const QTableWidgetItem *item = nullptr;
+        for (int row = 0; row < table->rowCount() && !item; ++row) {
+            const QTableWidgetItem *name = table->item(row, 0);
+            if (name && name->data(fieldNameRole).toString() == QLatin1String(sent.name))
+                item = table->item(row, 1);
+        }
+        if (!item)
             continue;
-        const QTableWidgetItem *item = table->item(sent.row, 1);
-        const QString value = item ? item->text() : QString();
+        const QString value = item->text();
         const QString answer
             = httpClient->updateUserData(ui->lineEditPassword->text(), QLatin1String(sent.field), value);
         if (!answer.contains(QStringLiteral("UPDATED"))) {

@@ -15,6 +15,8 @@
 #include <QFile>
 #include <QLoggingCategory>
 
+#include <cmath>
+
 Q_DECLARE_LOGGING_CATEGORY(lcApp)
 
 namespace {
@@ -90,6 +92,7 @@ bool MainWindow::checkUpdaterUpdate()
         return false;
     }
 
+    const bool inventoryWasStarted = inventoryStarted();
     inventoryStop = true;
     inventoryFuture.waitForFinished();
 
@@ -105,14 +108,34 @@ bool MainWindow::checkUpdaterUpdate()
                                                 QStringLiteral("update_hub.exe"));
     progressBox->close();
 
+    // Only a program that says it is newer is started: an error page, a cut
+    // file or the same version again would start a self-update at every run.
+    const QString program = QStringLiteral("update_hub.exe");
     if (complete && httpClient->answeredOk()) {
-        const QString folder = QDir::toNativeSeparators(QDir::currentPath());
-        if (Platform::startProgram(QStringLiteral("update_hub.exe"), {QStringLiteral("DIR=") + folder})) {
-            close();
-            processExitHandler()(0);
-            return false;
+        const QString version = embeddedVersion(program);
+        if (isNewerUpdater(version)) {
+            const QString folder = QDir::toNativeSeparators(QDir::currentPath());
+            if (Platform::startProgram(program, {QStringLiteral("DIR=") + folder})) {
+                close();
+                processExitHandler()(0);
+                return false;
+            }
+        } else {
+            qCDebug(lcApp) << "downloaded updater has version" << version << "- not newer than" << updaterVersion();
+            QFile::remove(program);
         }
     }
+    // The updater goes on running: its inventory is needed again.
+    if (inventoryWasStarted)
+        startInventory();
     showConnectionMessage();
     return false;
+}
+
+bool MainWindow::isNewerUpdater(const QString &version)
+{
+    // Four characters of a version number; anything else (cut, garbage) is no version.
+    bool ok = false;
+    const double number = version.toDouble(&ok);
+    return version.size() == 4 && ok && std::isfinite(number) && number > updaterVersion().toDouble();
 }

@@ -6,9 +6,16 @@
 
 #include <QFile>
 
+// The updater's own marker, where embeddedVersion finds it in the program
+// file: a new updater is told from an old one by it. External and read through
+// a volatile pointer, so neither compiler nor linker can reduce it to "3.65".
+extern const char updaterVersionMarker[];
+const char updaterVersionMarker[] = "EXEC_VERSION=3.65";
+
 QString MainWindow::updaterVersion()
 {
-    return QStringLiteral("3.65");
+    const char *volatile marker = updaterVersionMarker;
+    return QString::fromLatin1(marker + 13, 4);
 }
 
 QString MainWindow::embeddedVersion(const QString &filePath)
@@ -17,7 +24,9 @@ QString MainWindow::embeddedVersion(const QString &filePath)
     if (!file.open(QIODevice::ReadOnly))
         return QString();
 
-    static const QByteArray marker("EXEC_VERSION=");
+    // Taken from the updater's own marker: a second copy of "EXEC_VERSION="
+    // in this program would be found first in its own file.
+    static const QByteArray marker(updaterVersionMarker, 13);
     auto isMarkerByte = [](char c) { return marker.contains(c); };
 
     // Byte by byte through a chunk buffer: a byte outside the marker's letters

@@ -54,8 +54,8 @@ void copyLanguageSection(TIniFiles &from, const QString &fromSection, TIniFiles 
 
 /// The system-language files of the sides the run covers. A value known on
 /// both sides counts as the smaller of the two: the side further behind
-/// decides what is fetched, and a side without the value (a missing file
-/// included) asks for everything.
+/// decides what is fetched. A value known on one side only is that side's
+/// (a side without it has nothing to compare); on neither side, the default.
 class SystemLanguages
 {
 public:
@@ -69,9 +69,14 @@ public:
 
     QString value(const QString &section, const QString &key, const QString &defaultValue) const
     {
-        if (pcFile && cardFile)
+        if (pcFile && cardFile) {
+            const bool onPc = known(*pcFile, section, key);
+            const bool onCard = known(*cardFile, section, key);
+            if (onPc != onCard)
+                return (onPc ? pcFile : cardFile)->readString(section, key, defaultValue);
             return UpdatePlanner::smallerVersion(pcFile->readString(section, key, defaultValue),
                                                  cardFile->readString(section, key, defaultValue));
+        }
         return (pcFile ? pcFile : cardFile)->readString(section, key, defaultValue);
     }
 
@@ -87,6 +92,12 @@ public:
     }
 
 private:
+    // A blank value says no more than a missing one.
+    static bool known(TIniFiles &file, const QString &section, const QString &key)
+    {
+        return file.hasValue(section, key) && !file.readString(section, key).trimmed().isEmpty();
+    }
+
     std::unique_ptr<TIniFiles> pcFile;
     std::unique_ptr<TIniFiles> cardFile;
 };
@@ -308,14 +319,13 @@ bool PlanRun::planSoftware(const Side &side, const QString &serverLanguages)
     if (!isNewer(server, local))
         return true;
 
-    // Without an installed program there is nothing to go on from: only the full package fits.
-    if (!local.isEmpty()) {
-        const QString incremental = packages + QStringLiteral("release_") + local + QLatin1Char('-') + server
-            + QStringLiteral(".zip:") + side.target;
-        if (http.getFileSize(incremental) != -1) {
-            downloads << incremental;
-            return true;
-        }
+    // The incremental package from the installed version (from "" when no
+    // program is installed), else the full one.
+    const QString incremental = packages + QStringLiteral("release_") + local + QLatin1Char('-') + server
+        + QStringLiteral(".zip:") + side.target;
+    if (http.getFileSize(incremental) != -1) {
+        downloads << incremental;
+        return true;
     }
     addWhenPresent(packages + QStringLiteral("release_0-") + server + QStringLiteral(".zip:") + side.target);
     return true;
@@ -522,11 +532,14 @@ QList<UpdatePlanner::Product> UpdatePlanner::parseProducts(const QString &answer
     for (qsizetype i = 0; i < fields.size(); ++i) {
         if (!fields.at(i).contains(marker))
             continue;
-        if (i + 4 >= fields.size()) {
-            qCDebug(lcApp) << "product item at field" << i << "has no name and id";
+        // Fields beyond the end are empty: the last product of an answer
+        // without a closing ";" keeps its empty id. Without even a name field
+        // there is no product (a sentinel such as "NOT FOUND").
+        if (i + 3 >= fields.size()) {
+            qCDebug(lcApp) << "product item at field" << i << "has no name";
             continue;
         }
-        const Product product { fields.at(i + 3).trimmed(), fields.at(i + 4).trimmed() };
+        const Product product { fields.at(i + 3).trimmed(), fields.value(i + 4).trimmed() };
         if (product.id.isEmpty()) {
             if (emptyIdSeen)
                 continue;

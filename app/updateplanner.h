@@ -61,8 +61,8 @@ public:
     };
     /// The items of a product-names answer: ";"-separated fields, an item at
     /// every field that contains field 0, its name three and its id four
-    /// fields further. Items without both fields are left out, and so is a
-    /// second product with an empty id.
+    /// fields further (an id beyond the end is empty). Items without a name
+    /// field are left out, and so is a second product with an empty id.
     static QList<Product> parseProducts(const QString &answer);
 
     /// The download entries of a download answer ("\r\n"-separated): lines

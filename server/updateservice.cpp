@@ -8,7 +8,6 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
-#include <QStringDecoder>
 
 #include <httplib.h>
 
@@ -30,12 +29,11 @@ const QList<QPair<QString, QString>> userFields = {
     { QStringLiteral("rivenditore"), QStringLiteral("RIVENDITORE") },
 };
 
-// Query values are bytes; the client sends UTF-8 when it percent-encodes.
+// Query values and paths are Latin-1 bytes once decoded, as the real service
+// reads them: UTF-8 sent by a client arrives as two characters per accent.
 QString textFromBytes(const QByteArray &bytes)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    const QString text = decoder(bytes);
-    return decoder.hasError() ? QString::fromLatin1(bytes) : text;
+    return QString::fromLatin1(bytes);
 }
 
 struct Query

@@ -33,6 +33,70 @@ QString productValue(const QString &product)
 
 namespace {
 
+// Latin-1 bytes of a text; a character beyond Latin-1 (a surrogate pair
+// included) is one "?".
+QByteArray latin1Bytes(const QString &text)
+{
+    QByteArray bytes;
+    bytes.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c <= 0xff) {
+            bytes += char(c);
+            continue;
+        }
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            ++i;
+        bytes += '?';
+    }
+    return bytes;
+}
+
+bool isHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+} // namespace
+
+QString queryValue(const QString &value, const QByteArray &kept)
+{
+    return QString::fromLatin1(latin1Bytes(value).toPercentEncoding(kept));
+}
+
+QByteArray requestTarget(const QString &path)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    const auto hexAt = [&path](qsizetype i) {
+        return i < path.size() && path.at(i).unicode() < 0x80 && isHexDigit(char(path.at(i).unicode()));
+    };
+    QByteArray target;
+    target.reserve(path.size());
+    for (qsizetype i = 0; i < path.size(); ++i) {
+        const char16_t c = path.at(i).unicode();
+        if (c > 0xff) {
+            // "?" for a character beyond Latin-1, encoded: it must not start a query.
+            if (QChar::isHighSurrogate(c) && i + 1 < path.size() && path.at(i + 1).isLowSurrogate())
+                ++i;
+            target += "%3F";
+            continue;
+        }
+        const bool escape = c == '%' && hexAt(i + 1) && hexAt(i + 2);
+        const bool raw = c > 0x20 && c < 0x7f && !QByteArrayView("#\\\"<>[]^`{|}").contains(char(c))
+            && (c != '%' || escape);
+        if (raw) {
+            target += char(c);
+        } else {
+            target += '%';
+            target += hex[c >> 4];
+            target += hex[c & 0xf];
+        }
+    }
+    return target;
+}
+
+namespace {
+
 // year-month-day followed by dayEnd and more: the three date parts must have
 // 4, 2 and 2 characters.
 bool wellFormedDate(const QString &text, QChar dayEnd)
@@ -57,7 +121,16 @@ QString dateTimeMs(const QString &answer)
 
 QString dateStamp(const QString &answer)
 {
-    return wellFormedDate(answer, QLatin1Char('_')) ? answer : QString();
+    // The stamp names a file on the FTP server: a line end must not go into the name.
+    const QString stamp = answer.trimmed();
+    return wellFormedDate(stamp, QLatin1Char('_')) ? stamp : QString();
+}
+
+qint64 fileSize(const QString &answer)
+{
+    bool ok = false;
+    const qint64 size = answer.trimmed().toLongLong(&ok);
+    return ok && size >= 0 ? size : -1;
 }
 
 QString speedText(qint64 averageRate, qint64 bytesLastSecond)

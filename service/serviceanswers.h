@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 /// Pure rules of the service's requests and answers.
@@ -17,12 +18,29 @@ QString versionValue(const QString &version);
 /// A product id as requests send it: empty becomes "standard_product".
 QString productValue(const QString &product);
 
+/// A value for a request's query, as the service decodes it back: its Latin-1
+/// bytes (a character beyond Latin-1 is "?"), every byte other than a letter,
+/// a digit, "-", ".", "_", "~" or one of kept percent-encoded. Blanks become
+/// "%20"; "&", "=", "+", "#" and "%" can neither split nor end the query.
+QString queryValue(const QString &value, const QByteArray &kept = QByteArrayLiteral("/"));
+
+/// A request path (with its query) as built, made fit for the request line
+/// without changing what the service decodes: a character beyond Latin-1 is
+/// "%3F", Latin-1 letters beyond ASCII, control characters, blanks, "#" and
+/// the characters HTTP does not carry raw are percent-encoded, a "%" that
+/// starts no escape is "%25"; everything else (escapes included) stays.
+QByteArray requestTarget(const QString &path);
+
+/// The answer of "get_filesize.asp" as a size: a decimal number of bytes, or
+/// -1 for a missing file and for every answer that is not a size.
+qint64 fileSize(const QString &answer);
+
 /// The answer of "datetime_ms.asp": the last character dropped, then accepted
 /// only as year-month-day, blank, time; otherwise empty.
 QString dateTimeMs(const QString &answer);
 
-/// The answer of "datetime_ov.asp": accepted only as year-month-day, "_",
-/// time; otherwise empty.
+/// The answer of "datetime_ov.asp" without surrounding white space and line
+/// ends: accepted only as year-month-day, "_", time; otherwise empty.
 QString dateStamp(const QString &answer);
 
 /// Speed text: the average rate in kB/s (when the last second brought at

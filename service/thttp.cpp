@@ -24,6 +24,12 @@ namespace {
 
 const QString servicePathRoot = QStringLiteral("/files/varnohub/");
 
+// A query value as the service decodes it back (Latin-1, reserved characters encoded).
+QString q(const QString &value)
+{
+    return ServiceAnswers::queryValue(value);
+}
+
 // A text answer larger than this is not an answer of the service.
 constexpr qsizetype maxTextAnswer = 16 * 1024 * 1024;
 
@@ -125,9 +131,10 @@ THttp::Outcome THttp::run(const QByteArray &method, const QString &path, QIODevi
     if (status)
         *status = 0;
 
-    // The path goes out exactly as built: nothing is encoded again.
-    const QByteArray address
-        = "http://" + serverAddress.toLatin1() + ':' + QByteArray::number(httpPort) + path.toLatin1();
+    // The path goes out as built, as Latin-1 bytes: only what a request line
+    // cannot carry raw is encoded, escapes already in it are not encoded again.
+    const QByteArray address = "http://" + serverAddress.toLatin1() + ':' + QByteArray::number(httpPort)
+        + ServiceAnswers::requestTarget(path);
     QNetworkRequest request(QUrl::fromEncoded(address, QUrl::TolerantMode));
     // No byte for this long (before or after the header) aborts the transfer.
     request.setTransferTimeout(stallSeconds * 1000);
@@ -282,86 +289,86 @@ bool THttp::getToFile(const QString &path, const QString &localFile)
 QString THttp::login(const QString &code)
 {
     return getText(servicePathRoot + QStringLiteral("login.asp?password=")
-                   + ServiceAnswers::accountCode(code));
+                   + q(ServiceAnswers::accountCode(code)));
 }
 
 QString THttp::updateUserData(const QString &code, const QString &field, const QString &value)
 {
-    // The value is percent-encoded whole ("Rossi & Figli" must not cut the
-    // query); blanks come out as "%20".
+    // Every reserved character of the value is encoded ("Rossi & Figli" must
+    // not cut the query, "/" included); blanks come out as "%20".
     return getText(servicePathRoot + QStringLiteral("update_user_data.asp?password=")
-                   + ServiceAnswers::accountCode(code) + QStringLiteral("&data2update=") + field
-                   + QStringLiteral("&value=") + QString::fromLatin1(QUrl::toPercentEncoding(value)));
+                   + q(ServiceAnswers::accountCode(code)) + QStringLiteral("&data2update=") + q(field)
+                   + QStringLiteral("&value=") + ServiceAnswers::queryValue(value, QByteArray()));
 }
 
 QString THttp::getCustomRedirection()
 {
     qCDebug(lcService) << "customization" << customizationKey;
     return getText(servicePathRoot + QStringLiteral("get_custom_redirection.asp?customization=")
-                   + customizationKey);
+                   + q(customizationKey));
 }
 
 QString THttp::getBbadReleases(const QString &language, const QString &productFolder)
 {
-    return getText(servicePathRoot + QStringLiteral("get_bbad_releases.asp?language=") + language
-                   + QStringLiteral("&workdir_product=") + productFolder + QStringLiteral("&customization=")
-                   + customizationKey);
+    return getText(servicePathRoot + QStringLiteral("get_bbad_releases.asp?language=") + q(language)
+                   + QStringLiteral("&workdir_product=") + q(productFolder) + QStringLiteral("&customization=")
+                   + q(customizationKey));
 }
 
 QString THttp::getMitReleases(const QString &language, const QString &productFolder)
 {
-    return getText(servicePathRoot + QStringLiteral("get_mit_releases.asp?language=") + language
-                   + QStringLiteral("&workdir_product=") + productFolder + QStringLiteral("&customization=")
-                   + customizationKey);
+    return getText(servicePathRoot + QStringLiteral("get_mit_releases.asp?language=") + q(language)
+                   + QStringLiteral("&workdir_product=") + q(productFolder) + QStringLiteral("&customization=")
+                   + q(customizationKey));
 }
 
 QString THttp::getProductNames()
 {
     return getText(servicePathRoot + QStringLiteral("get_product_names.asp?customization=")
-                   + customizationKey);
+                   + q(customizationKey));
 }
 
 QString THttp::getMaxBbadRelease(const QString &productFolder, const QString &key)
 {
     return getText(servicePathRoot + QStringLiteral("get_max_bbad_release.asp?workdir_product=")
-                   + productFolder + QStringLiteral("&customization=") + key);
+                   + q(productFolder) + QStringLiteral("&customization=") + q(key));
 }
 
 QString THttp::getFileBbad2Download(const QString &code, const QString &version, const QString &workFolder,
                                     const QString &key)
 {
     return getText(servicePathRoot + QStringLiteral("get_filebbad2download.asp?password=")
-                   + ServiceAnswers::accountCode(code) + QStringLiteral("&bbadversion=")
-                   + ServiceAnswers::versionValue(version) + QStringLiteral("&wdir=")
-                   + ServiceAnswers::productValue(workFolder) + QStringLiteral("&customization=") + key);
+                   + q(ServiceAnswers::accountCode(code)) + QStringLiteral("&bbadversion=")
+                   + q(ServiceAnswers::versionValue(version)) + QStringLiteral("&wdir=")
+                   + q(ServiceAnswers::productValue(workFolder)) + QStringLiteral("&customization=") + q(key));
 }
 
 QString THttp::getFile2Download(const QString &code, const QString &language, const QString &adVersion,
                                 const QString &mitVersion, const QString &product, const QString &key)
 {
     return getText(servicePathRoot + QStringLiteral("get_file2download.asp?password=")
-                   + ServiceAnswers::accountCode(code) + QStringLiteral("&language=") + language
-                   + QStringLiteral("&adversion=") + ServiceAnswers::versionValue(adVersion)
-                   + QStringLiteral("&mitversion=") + ServiceAnswers::versionValue(mitVersion)
-                   + QStringLiteral("&id_product_active=") + ServiceAnswers::productValue(product)
-                   + QStringLiteral("&customization=") + key);
+                   + q(ServiceAnswers::accountCode(code)) + QStringLiteral("&language=") + q(language)
+                   + QStringLiteral("&adversion=") + q(ServiceAnswers::versionValue(adVersion))
+                   + QStringLiteral("&mitversion=") + q(ServiceAnswers::versionValue(mitVersion))
+                   + QStringLiteral("&id_product_active=") + q(ServiceAnswers::productValue(product))
+                   + QStringLiteral("&customization=") + q(key));
 }
 
 qint64 THttp::getFileSize(const QString &entry)
 {
     const QString path = entry.section(QLatin1Char(':'), 0, 0);
-    const QString request = servicePathRoot + QStringLiteral("get_filesize.asp?file=") + path;
+    const QString request = servicePathRoot + QStringLiteral("get_filesize.asp?file=") + q(path);
     qCDebug(lcService) << request;
-    bool ok = false;
-    const qint64 size = getText(request).trimmed().toLongLong(&ok);
-    return ok ? size : 0;
+    const QString answer = getText(request);
+    // A dropped answer or an error page says nothing about the file.
+    return answeredOk() ? ServiceAnswers::fileSize(answer) : -1;
 }
 
 qint64 THttp::sumFileSizes(const QStringList &entries)
 {
     fileCount = int(entries.size());
     for (const QString &entry : entries)
-        expectedTotal += getFileSize(entry);
+        expectedTotal += qMax<qint64>(0, getFileSize(entry)); // -1: unknown, adds nothing
     return expectedTotal;
 }
 
@@ -371,7 +378,7 @@ bool THttp::uploadFile(const QString &localFolder, const QString &remotePrefix, 
     if (!file.open(QIODevice::ReadOnly))
         return false;
     QByteArray answer;
-    run("POST", servicePathRoot + QStringLiteral("upload_file.asp?file_name=") + remotePrefix + fileName,
+    run("POST", servicePathRoot + QStringLiteral("upload_file.asp?file_name=") + q(remotePrefix + fileName),
         nullptr, &answer, &file);
     return answer == "UPLOAD OK";
 }

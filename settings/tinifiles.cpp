@@ -155,6 +155,11 @@ QString TIniFiles::readString(const QString &section, const QString &key, const 
     return stored.toString();
 }
 
+bool TIniFiles::hasValue(const QString &section, const QString &key)
+{
+    return contains(resolvedKey(storedKey(section, key)));
+}
+
 int TIniFiles::readInt(const QString &section, const QString &key, int base, int defaultValue)
 {
     const QString fullKey = resolvedKey(storedKey(section, key));

@@ -30,6 +30,8 @@ public:
     TIniFiles(const QString &fileName, bool plainKeys, QObject *parent = nullptr);
 
     QString readString(const QString &section, const QString &key, const QString &defaultValue = QString());
+    /// True when the file holds the key (with any value, an empty one too).
+    bool hasValue(const QString &section, const QString &key);
     /// The value converted with base; a value that is not a number gives 0, an absent one the default.
     int readInt(const QString &section, const QString &key, int base, int defaultValue);
     /// The stored bytes decoded as UTF-8.

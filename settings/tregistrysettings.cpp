@@ -12,6 +12,19 @@ namespace {
 
 TRegistrySettings *current = nullptr;
 
+// The key name comes from the service. One that could name another key (or,
+// off Windows, a settings file outside the maker's folder) is refused.
+bool isSafeKeyName(const QString &name)
+{
+    if (name.contains(QLatin1String("..")) || name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')))
+        return false;
+    for (const QChar c : name) {
+        if (c.category() == QChar::Other_Control)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 TRegistrySettings *TRegistrySettings::instance(const QString &productKey)
@@ -19,6 +32,10 @@ TRegistrySettings *TRegistrySettings::instance(const QString &productKey)
     if (!current) {
         if (productKey.isEmpty())
             return nullptr;
+        if (!isSafeKeyName(productKey)) {
+            qCDebug(lcSettings) << "registry key name refused:" << productKey;
+            return nullptr;
+        }
         current = new TRegistrySettings(productKey);
         current->setValue(QStringLiteral("InstallDir"), QCoreApplication::applicationDirPath());
         return current;

@@ -13,7 +13,8 @@ class TRegistrySettings
 public:
     /// The open instance. The first call (or the first after release()) opens
     /// productKey and sets "InstallDir" to the running program's folder; an
-    /// empty key then gives none. While an instance exists, a non-empty key
+    /// empty key then gives none, and so does a name with "..", "/", "\" or
+    /// a control character (it could reach another key). While an instance exists, a non-empty key
     /// other than its own gives none, an empty or equal one gives it.
     static TRegistrySettings *instance(const QString &productKey);
     /// Writes pending values, closes the key and forgets the instance.

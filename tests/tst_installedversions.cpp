@@ -240,6 +240,13 @@ void TestInstalledVersions::refusedWhileAnotherKeyIsOpen()
 
     inputs.productFolder.clear();
     QVERIFY(!record(inputs, reader));
+
+    // A folder name from the service that climbs out of the maker's key
+    // writes nothing, here or beside the settings folder.
+    inputs.productFolder = QStringLiteral("../../escaped");
+    QVERIFY(!record(inputs, reader));
+    QVERIFY(!QFile::exists(ws->home() + QStringLiteral("/escaped.conf")));
+    QVERIFY(!QFile::exists(ws->home() + QStringLiteral("/.config/escaped.conf")));
 }
 
 QTEST_GUILESS_MAIN(TestInstalledVersions)

@@ -8,6 +8,7 @@
 #include "support/workspace.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QSettings>
 #include <QFrame>
 #include <QLineEdit>
@@ -15,6 +16,8 @@
 #include <QTableWidget>
 #include <QToolButton>
 #include <QtTest>
+
+#include <algorithm>
 
 namespace {
 
@@ -66,6 +69,13 @@ T *child(MainWindow &w, const char *name)
 void click(MainWindow &w, const char *name)
 {
     QTest::mouseClick(child<QToolButton>(w, name), Qt::LeftButton);
+}
+
+// True when the window's file inventory holds a path ending in tail.
+bool recorded(const MainWindow &w, const char *tail)
+{
+    const QList<QByteArray> files = w.inventory();
+    return std::any_of(files.cbegin(), files.cend(), [tail](const QByteArray &file) { return file.endsWith(tail); });
 }
 
 } // namespace
@@ -205,8 +215,9 @@ private slots:
         QFile program(QStringLiteral(UPDATE_HUB_RECORDARGS_BIN));
         QVERIFY(program.open(QIODevice::ReadOnly));
         inst.service.answer(QLatin1String(updaterVersionFile), "3.70");
+        // The new updater says it is newer by its marker.
         inst.service.answer(QStringLiteral("/files/varnohub/upd/update_software_varno_update/pc/update_hub.exe"),
-                            program.readAll());
+                            program.readAll() + "\nEXEC_VERSION=3.70\n");
         const QString record = inst.ws.filePath(QStringLiteral("started.txt"));
         qputenv("UH_RECORDARGS_FILE", record.toLocal8Bit());
         exitCode.clear();
@@ -222,6 +233,113 @@ private slots:
         QTRY_VERIFY(inst.ws.readFile(QStringLiteral("started.txt")).contains("DIR=" + QDir::currentPath().toLocal8Bit()));
         QCOMPARE(child<QStackedWidget>(w, "stackedWidget")->currentIndex(), 0);
         qunsetenv("UH_RECORDARGS_FILE");
+    }
+
+    void downloadedUpdaterThatIsNotNewerIsRemoved_data()
+    {
+        QTest::addColumn<QByteArray>("program");
+        QTest::newRow("empty file") << QByteArray();
+        QTest::newRow("error page with status 200") << QByteArray("<html><body>Not here</body></html>");
+        QTest::newRow("marker cut at the end") << QByteArray("\x7f" "ELF....EXEC_VERSION=3.7");
+        QTest::newRow("same version again") << QByteArray("\x7f" "ELF....EXEC_VERSION=3.65....");
+        QTest::newRow("older version") << QByteArray("\x7f" "ELF....EXEC_VERSION=3.10....");
+    }
+
+    void downloadedUpdaterThatIsNotNewerIsRemoved()
+    {
+        QFETCH(QByteArray, program);
+        Installation inst;
+        inst.service.answer(QLatin1String(updaterVersionFile), "3.70");
+        inst.service.answer(QStringLiteral("/files/varnohub/upd/update_software_varno_update/pc/update_hub.exe"), program);
+        exitCode.clear();
+        MainWindow::setProcessExitHandler(recordExit);
+        MainWindow w;
+        w.show();
+        QVERIFY(w.checkFileInventory());
+        // Recorded only by an inventory that runs after this point.
+        QVERIFY(inst.ws.writeFile(QStringLiteral("card/varno/later.txt"), "x"));
+        ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
+        click(w, "tbDownload");
+        QCOMPARE(answerer.messages(),
+                 QStringList({QStringLiteral("E' presente un aggiornamento del software. Premere ok per continuare."),
+                              QString::fromUtf8(connectionMessage)}));
+        QCOMPARE(exitCode, QString());
+        QVERIFY(!QFile::exists(inst.ws.filePath(QStringLiteral("update_hub.exe"))));
+        QCOMPARE(child<QStackedWidget>(w, "stackedWidget")->currentIndex(), 0);
+        // The updater goes on: its inventory was stopped for the download and runs again.
+        w.checkFileInventory();
+        QVERIFY(recorded(w, "card/varno/later.txt"));
+    }
+
+    void cardMissingAtStartIsInventoriedWhenFound()
+    {
+        Installation inst;
+        QVERIFY(QDir(inst.ws.filePath(QStringLiteral("card"))).removeRecursively());
+        QVERIFY(inst.ws.makeDir(QStringLiteral("card")));
+        ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
+        MainWindow w;
+        QCOMPARE(answerer.answered(), 1); // no card found
+        QVERIFY(!w.inventoryStarted());
+        w.show();
+        QVERIFY(inst.ws.writeFile(QStringLiteral("card/varno/main"), "EXEC_VERSION=1.00"));
+        QVERIFY(inst.ws.makeDir(QStringLiteral("card/qte")));
+        click(w, "tbDownload");
+        QCOMPARE(answerer.answered(), 1);
+        QCOMPARE(child<QStackedWidget>(w, "stackedWidgetAgg")->currentIndex(), 0);
+        QVERIFY(w.inventoryStarted());
+        QVERIFY(w.checkFileInventory());
+        QVERIFY(recorded(w, "card/varno/main"));
+    }
+
+    void nothingAllowedContactsNobody()
+    {
+        Installation inst;
+        inst.ws.writeFile(QStringLiteral("customize_update.ini"), "[personalizzazioni]\nupdate_pc=0\nupdate_palm=0\n");
+        ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
+        MainWindow w;
+        w.show();
+        click(w, "tbDownload");
+        QCOMPARE(answerer.messages(), QStringList(2, QString::fromUtf8(connectionMessage)));
+        QCOMPARE(child<QStackedWidget>(w, "stackedWidget")->currentIndex(), 0);
+        QCOMPARE(inst.service.requests, QStringList());
+    }
+
+    void customerDataGoBackByName_data()
+    {
+        QTest::addColumn<QByteArray>("login");
+        QTest::addColumn<QStringList>("sent"); // "field&value=..." in sending order
+        QTest::newRow("other order, no serial number")
+            << QByteArray("x\r\nRAGIONE SOCIALE=Rossi\r\nE-MAIL=a@b.it\r\nCELLULARE=333\r\nRIVENDITORE=d1")
+            << QStringList({"ragione_sociale&value=Rossi", "cellulare&value=333", "email&value=a%40b.it",
+                            "rivenditore&value=d1"});
+        QTest::newRow("fields missing are not sent")
+            << QByteArray("x\r\nSN=9\r\nE-MAIL=a@b.it") << QStringList({"email&value=a%40b.it"});
+        // Latin-1 both ways: what the login gave goes back as the same bytes.
+        QTest::newRow("accents and reserved characters")
+            << QByteArray("x\r\nRAGIONE SOCIALE=Societ\xe0 #1 & 50%+=")
+            << QStringList({"ragione_sociale&value=Societ%E0%20%231%20%26%2050%25%2B%3D"});
+    }
+
+    void customerDataGoBackByName()
+    {
+        QFETCH(QByteArray, login);
+        QFETCH(QStringList, sent);
+        Installation inst;
+        inst.service.answer(QStringLiteral("/files/varnohub/login.asp?password=AB12"), login);
+        const QString update = QStringLiteral("GET /files/varnohub/update_user_data.asp?password=AB12&data2update=");
+        for (const QString &request : sent)
+            inst.service.answer(update.mid(4) + request, "UPDATED");
+        MainWindow w;
+        w.show();
+        click(w, "tbDownload");
+        click(w, "tbOkPw");
+        QVERIFY(child<QFrame>(w, "frameVisualizzaInfo")->isVisible());
+        click(w, "tbOkInfo");
+        QCOMPARE(child<QStackedWidget>(w, "stackedWidgetAgg")->currentIndex(), 1);
+        QStringList expected;
+        for (const QString &request : sent)
+            expected << update + request;
+        QCOMPARE(inst.service.requests.filter(QStringLiteral("update_user_data")), expected);
     }
 
     void installedVersionsRecordUsesTheRedirection()

@@ -5,6 +5,7 @@
 #include "support/modalanswerer.h"
 #include "support/workspace.h"
 
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStackedWidget>
@@ -408,6 +409,14 @@ private slots:
         ws.writeFile(QStringLiteral("prog.bin"), content);
         QCOMPARE(MainWindow::embeddedVersion(ws.filePath(QStringLiteral("prog.bin"))), version);
         QCOMPARE(MainWindow::embeddedVersion(ws.filePath(QStringLiteral("missing.bin"))), QString());
+    }
+
+    void builtUpdaterCarriesItsVersion()
+    {
+        // The marker a newer updater is recognised by must survive compiler and linker.
+        QVERIFY(QFile::exists(QStringLiteral(UPDATE_HUB_EXECUTABLE)));
+        QCOMPARE(MainWindow::embeddedVersion(QStringLiteral(UPDATE_HUB_EXECUTABLE)), MainWindow::updaterVersion());
+        QCOMPARE(MainWindow::updaterVersion(), QStringLiteral("3.65"));
     }
 
     void markerAcrossReadChunks()

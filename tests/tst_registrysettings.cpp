@@ -4,6 +4,8 @@
 #include "support/workspace.h"
 
 #include <QCoreApplication>
+#include <QDirIterator>
+#include <QFileInfo>
 #include <QSettings>
 #include <QtTest>
 
@@ -17,6 +19,8 @@ private slots:
     void initTestCase();
     void cleanup();
     void instanceRules();
+    void keyNamesFromTheService_data();
+    void keyNamesFromTheService();
     void publishesValuesOnRelease();
     void readsValuesWithDefaults();
 
@@ -65,6 +69,47 @@ void TestRegistrySettings::instanceRules()
     TRegistrySettings *b = TRegistrySettings::instance(QStringLiteral("B"));
     QVERIFY(b);
     QCOMPARE(b->productKey(), QStringLiteral("B"));
+}
+
+void TestRegistrySettings::keyNamesFromTheService_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("opened");
+    QTest::newRow("folder name") << "praxo" << true;
+    QTest::newRow("dots inside a name") << "soft.v2" << true;
+    QTest::newRow("parent") << ".." << false;
+    QTest::newRow("climbing path") << "a/../../b" << false;
+    QTest::newRow("backslash") << "x\\y" << false;
+    QTest::newRow("slash") << "x/y" << false;
+    QTest::newRow("line end") << "x\ny" << false;
+    QTest::newRow("NUL") << QStringLiteral("x") + QChar(0) + QStringLiteral("y") << false;
+}
+
+void TestRegistrySettings::keyNamesFromTheService()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, opened);
+    // Every file of the test's folders (program and home).
+    const auto files = [this]() {
+        QDirIterator it(QFileInfo(ws->path()).absolutePath(), QDir::Files | QDir::Hidden,
+                        QDirIterator::Subdirectories);
+        QStringList list;
+        while (it.hasNext())
+            list << it.next();
+        list.sort();
+        return list;
+    };
+    const QStringList before = files();
+    TRegistrySettings *settings = TRegistrySettings::instance(name);
+    QCOMPARE(settings != nullptr, opened);
+    if (settings)
+        settings->setValue(QStringLiteral("Language"), QStringLiteral("ita"));
+    TRegistrySettings::release();
+    // A refused name writes no settings file anywhere.
+    if (!opened)
+        QCOMPARE(files(), before);
+    else
+        QCOMPARE(storedValue(name, QStringLiteral("Language")).toString(), QStringLiteral("ita"));
 }
 
 void TestRegistrySettings::publishesValuesOnRelease()

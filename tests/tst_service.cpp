@@ -139,6 +139,9 @@ E-MAIL => info@rossi.it
 RIVENDITORE => dealer7
 RAGIONE SOCIALE => Officina Rossi è C.
 
+[account CAFFè]
+SN => 7
+
 [redirections]
 praxo => praxo;praxo;data;a;b;c;db_auto|moto_files/database;ref
 
@@ -176,6 +179,7 @@ private slots:
         QVERIFY(m_service.writeCatalogue(catalogue));
         QVERIFY(m_service.writeFile(QStringLiteral("praxo/pc/ver_update.txt"), "3.65"));
         QVERIFY(m_service.writeFile(QStringLiteral("praxo/with blank.txt"), "blank"));
+        QVERIFY(m_service.writeFile(QString::fromUtf8("praxo/caffè.txt"), "latin"));
         QVERIFY(m_service.start());
     }
 
@@ -190,6 +194,10 @@ private slots:
                                       "OK\r\nSN=12=34\r\nCELLULARE=333 1234567\r\nE-MAIL=info@rossi.it\r\n"
                                       "RIVENDITORE=dealer7\r\nRAGIONE SOCIALE=Officina Rossi \xe8 C.");
         QTest::newRow("login unknown") << r + "login.asp?password=9999" << 200 << QByteArray("NO USER FOUND");
+        // Decoded values are Latin-1 bytes: UTF-8 is two other characters.
+        QTest::newRow("login, Latin-1 account") << r + "login.asp?password=CAFF%E8" << 200 << QByteArray("OK\r\nSN=7");
+        QTest::newRow("login, UTF-8 is not Latin-1")
+            << r + "login.asp?password=CAFF%C3%A8" << 200 << QByteArray("NO USER FOUND");
         QTest::newRow("login empty") << r + "login.asp?password=" << 200 << QByteArray("NO USER FOUND");
         QTest::newRow("not in maintenance")
             << r + "newblocksite.asp?password=1234" << 200 << QByteArray("OK");
@@ -248,6 +256,7 @@ private slots:
             << QByteArray("9.9 ");
         QTest::newRow("static file") << r + "praxo/pc/ver_update.txt" << 200 << QByteArray("3.65");
         QTest::newRow("static, encoded blank") << r + "praxo/with%20blank.txt" << 200 << QByteArray("blank");
+        QTest::newRow("static, Latin-1 name") << r + "praxo/caff%E8.txt" << 200 << QByteArray("latin");
         QTest::newRow("static, missing") << r + "praxo/pc/none.txt" << 404 << QByteArray("NOT FOUND");
         QTest::newRow("static, climbing out")
             << r + "praxo/../../etc/passwd" << 404 << QByteArray("NOT FOUND");
@@ -278,7 +287,7 @@ private slots:
         QCOMPARE(get(m_service.port(),
                      r
                          + "update_user_data.asp?password=1234&data2update=cellulare&value=0%20"
-                           "1%20%C3%A8")
+                           "1%20%E8")
                      .body,
                  QByteArray("UPDATED"));
         QCOMPARE(get(m_service.port(), r + "update_user_data.asp?password=1234&data2update=fax&value=1").body,

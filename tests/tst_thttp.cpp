@@ -152,6 +152,27 @@ private slots:
         QTest::newRow("updater version file")
             << Call([](THttp &h) { return QString::number(h.isUpdaterNewer(3.65)); })
             << root + "custom/update_software_varno_update/pc/ver_update.txt";
+        // Values are sent as their Latin-1 bytes, everything that could cut
+        // the query encoded once; the log holds the target as received.
+        QTest::newRow("login, Latin-1 account code")
+            << Call([](THttp &h) { return h.login(QString::fromUtf8("CAFF-È#1")); })
+            << root + "login.asp?password=CAFF%C8%231";
+        QTest::newRow("user data, accents and reserved characters") << Call([](THttp &h) {
+            return h.updateUserData(QStringLiteral("A1"), QStringLiteral("ragione_sociale"),
+                                    QString::fromUtf8("Società #1/2 50% €"));
+        }) << root + "update_user_data.asp?password=A1&data2update=ragione_sociale&value=Societ%E0%20%231%2F2%2050%25%20%3F";
+        QTest::newRow("downloads, every value encoded") << Call([](THttp &h) {
+            return h.getFile2Download(QStringLiteral("a&b"), QString::fromUtf8("ità"), QStringLiteral("1+1"),
+                                      QStringLiteral("2=2"), QStringLiteral("p#q"), QStringLiteral("k%"));
+        }) << root + "get_file2download.asp?password=a%26b&language=it%E0&adversion=1%2B1&mitversion=2%3D2"
+                     "&id_product_active=p%23q&customization=k%25";
+        QTest::newRow("file size, package path with an accent and #") << Call([](THttp &h) {
+            return QString::number(h.getFileSize(QString::fromUtf8("/files/varnohub/p/caffè#2.zip:x")));
+        }) << root + "get_filesize.asp?file=/files/varnohub/p/caff%E8%232.zip";
+        QTest::newRow("download, package path with an accent, # and a lone %") << Call([](THttp &h) {
+            return QString::number(h.getToFile(QString::fromUtf8("/files/varnohub/p/caffè#100%.zip"),
+                                               QStringLiteral("p.zip")));
+        }) << root + "p/caff%E8%23100%25.zip";
         QTest::newRow("path already encoded is not encoded again")
             << Call([](THttp &h) { return h.getText(QStringLiteral("/files/varnohub/a%20b.txt?x=1%262+3")); })
             << root + "a%20b.txt?x=1%262+3";
@@ -186,6 +207,15 @@ private slots:
                  QStringLiteral("OK\r\nRAGIONE SOCIALE=Caff\u00e8 Rossi"));
         QCOMPARE(http.statusCode(), 200);
         QVERIFY(http.login(QStringLiteral("NOBODY")).contains(QLatin1String("NO USER FOUND")));
+        // A value sent back comes back unchanged, run after run.
+        const QString company = QString::fromUtf8("Societ\u00e0 #1 & 50%+x=y");
+        for (int run = 0; run < 2; ++run) {
+            const QString login = http.login(QStringLiteral("DEMO-0001"));
+            QVERIFY(http.updateUserData(QStringLiteral("DEMO-0001"), QStringLiteral("ragione_sociale"),
+                                        run == 0 ? company : login.section(QLatin1Char('='), 1))
+                        .contains(QLatin1String("UPDATED")));
+            QCOMPARE(http.login(QStringLiteral("DEMO-0001")), QStringLiteral("OK\r\nRAGIONE SOCIALE=") + company);
+        }
         QVERIFY(http.getFile2Download(QStringLiteral("A1"), QStringLiteral("ita"), QString(), QString(),
                                       QString(), QStringLiteral("praxo"))
                     .contains(QLatin1String("NOT FOUND")));
@@ -195,7 +225,8 @@ private slots:
         QCOMPARE(http.getFileSize(QStringLiteral("big.zip:x")), Q_INT64_C(3600000000));
         QCOMPARE(http.getFileSize(QStringLiteral("/files/varnohub/pkg/a.zip:work")), qint64(1500));
         QCOMPARE(http.getFileSize(QStringLiteral("/files/varnohub/pkg/none.zip:work")), qint64(-1));
-        QCOMPARE(http.getFileSize(QStringLiteral("odd.zip")), qint64(0));
+        // A size that is no number, an error page or a dropped answer is unknown: -1.
+        QCOMPARE(http.getFileSize(QStringLiteral("odd.zip")), qint64(-1));
 
         // The sum is never cleared: a second call adds to the first.
         const QStringList entries { QStringLiteral("big.zip:x"),
@@ -204,6 +235,8 @@ private slots:
         QCOMPARE(http.sumFileSizes(entries), Q_INT64_C(7200003000));
         QCOMPARE(http.expected(), Q_INT64_C(7200003000));
         QCOMPARE(http.filesCounted(), 2);
+        // An unknown size adds nothing to the sum.
+        QCOMPARE(http.sumFileSizes({ QStringLiteral("odd.zip") }), Q_INT64_C(7200003000));
 
         // Dates: the last character dropped; a stamp written otherwise is refused.
         QCOMPARE(http.getDateTimeMs(), QStringLiteral("2026-12-08 10:11:12.345"));
@@ -270,7 +303,8 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         QCOMPARE(http.login(QStringLiteral("A1")), QString());
-        QCOMPARE(http.getFileSize(QStringLiteral("x.zip:y")), qint64(0));
+        // No answer is no size: the package must not count as present.
+        QCOMPARE(http.getFileSize(QStringLiteral("x.zip:y")), qint64(-1));
         QCOMPARE(http.getDateStamp(), QString());
         QVERIFY(!http.getToFile(QStringLiteral("/files/varnohub/x.zip"), QStringLiteral("target.zip")));
         QVERIFY(!http.uploadFile(QString(), QString(), QStringLiteral("up.zip")));
@@ -372,7 +406,7 @@ private slots:
         QCOMPARE(s.http->getText(QStringLiteral("/files/varnohub/binary.bin")),
                  QString::fromLatin1("\x00\xff\x80z", 4));
         QCOMPARE(s.http->getText(QStringLiteral("/files/varnohub/garbage")).size(), 70000);
-        QCOMPARE(s.http->getFileSize(QStringLiteral("g:x")), qint64(0));
+        QCOMPARE(s.http->getFileSize(QStringLiteral("g:x")), qint64(-1)); // garbage is no size
 
         // A text answer beyond 16 MiB is no answer; files may be any size.
         QCOMPARE(s.http->getText(QStringLiteral("/files/varnohub/huge.txt")), QString());

@@ -47,6 +47,26 @@ private slots:
         QTest::newRow("product kept") << "product"
                                       << "moto"
                                       << "moto";
+        // Query values go out as Latin-1 bytes; what could split or end the
+        // query is encoded once; "/" stays (paths), except in customer data.
+        QTest::newRow("value: Latin-1 bytes") << "value" << QString::fromUtf8("Società è") << "Societ%E0%20%E8";
+        QTest::newRow("value: query characters")
+            << "value" << "a&b=c+d#e%f?g;h" << "a%26b%3Dc%2Bd%23e%25f%3Fg%3Bh";
+        QTest::newRow("value: an escape is not taken as one") << "value" << "%41%" << "%2541%25";
+        QTest::newRow("value: beyond Latin-1") << "value" << QString::fromUtf8("a€b😀c")
+                                               << "a%3Fb%3Fc";
+        QTest::newRow("value: path keeps its slashes") << "value" << "/files/x y/1.zip" << "/files/x%20y/1.zip";
+        QTest::newRow("customer data: every reserved character")
+            << "userdata" << "Via Roma 1/A, (2) @x:y!$*'" << "Via%20Roma%201%2FA%2C%20%282%29%20%40x%3Ay%21%24%2A%27";
+        // Paths as built keep their escapes and query; only what a request
+        // line cannot carry raw is encoded.
+        QTest::newRow("path: accents and blanks")
+            << "path" << QString::fromUtf8("/files/varnohub/caffè latte.zip") << "/files/varnohub/caff%E8%20latte.zip";
+        QTest::newRow("path: escapes and query kept") << "path" << "/a%20b.txt?x=1%262+3" << "/a%20b.txt?x=1%262+3";
+        QTest::newRow("path: # and a lone %") << "path" << "/a#1/100%.zip" << "/a%231/100%25.zip";
+        QTest::newRow("path: beyond Latin-1 starts no query") << "path" << QString::fromUtf8("/a€.zip")
+                                                              << "/a%3F.zip";
+        QTest::newRow("path: control characters") << "path" << QStringLiteral("/a\r\nb\x01") << "/a%0D%0Ab%01";
     }
 
     void preparedValues()
@@ -58,6 +78,12 @@ private slots:
             QCOMPARE(ServiceAnswers::accountCode(input), expected);
         else if (kind == QLatin1String("version"))
             QCOMPARE(ServiceAnswers::versionValue(input), expected);
+        else if (kind == QLatin1String("value"))
+            QCOMPARE(ServiceAnswers::queryValue(input), expected);
+        else if (kind == QLatin1String("userdata"))
+            QCOMPARE(ServiceAnswers::queryValue(input, QByteArray()), expected);
+        else if (kind == QLatin1String("path"))
+            QCOMPARE(QString::fromLatin1(ServiceAnswers::requestTarget(input)), expected);
         else
             QCOMPARE(ServiceAnswers::productValue(input), expected);
     }
@@ -97,6 +123,8 @@ private slots:
                                                   << "";
         QTest::newRow("stamp: empty") << true << ""
                                       << "";
+        QTest::newRow("stamp: line end and blanks trimmed") << true << " 2026-12-08_10-11-12\r\n"
+                                                            << "2026-12-08_10-11-12";
     }
 
     void dateAnswers()
@@ -129,6 +157,27 @@ private slots:
         QFETCH(QString, text);
         QFETCH(double, expected);
         QCOMPARE(ServiceAnswers::versionNumber(text), expected);
+    }
+
+    void fileSizeAnswers_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<qint64>("expected");
+        QTest::newRow("size") << "1500" << qint64(1500);
+        QTest::newRow("beyond 32 bits, line end") << "3600000000\r\n" << Q_INT64_C(3600000000);
+        QTest::newRow("empty file") << "0" << qint64(0);
+        QTest::newRow("missing file") << "-1" << qint64(-1);
+        QTest::newRow("dropped answer") << "" << qint64(-1);
+        QTest::newRow("not a number") << "12 bytes" << qint64(-1);
+        QTest::newRow("error page") << "<html>500</html>" << qint64(-1);
+        QTest::newRow("negative") << "-7" << qint64(-1);
+    }
+
+    void fileSizeAnswers()
+    {
+        QFETCH(QString, answer);
+        QFETCH(qint64, expected);
+        QCOMPARE(ServiceAnswers::fileSize(answer), expected);
     }
 
     void speedAndTimeTexts_data()

@@ -145,6 +145,13 @@ void TestUpdatePlanner::parseProducts_data()
                                                   << "";
     QTest::newRow("sentinel") << "NOT FOUND"
                               << "";
+    // The last product needs no closing ";": its id beyond the end is empty.
+    QTest::newRow("last product without a closing ;") << "v;1;a;Moto;moto_files;v;2;b;Automobili"
+                                                       << "Moto=moto_files,Automobili=";
+    QTest::newRow("closing ;") << "v;1;a;Moto;moto_files;"
+                               << "Moto=moto_files";
+    QTest::newRow("last item without a name field") << "v;1;a;Moto;moto_files;v;2;b"
+                                                    << "Moto=moto_files";
 }
 
 void TestUpdatePlanner::parseProducts()
@@ -377,8 +384,10 @@ void TestUpdatePlanner::softwareVersions()
     for (const QString &entry : result.downloadList.filter(QStringLiteral(":varno_pc")))
         names << entry.section(QLatin1Char('/'), -1).section(QLatin1Char(':'), 0, 0);
     QCOMPARE(names, packages);
-    // An entry is never made of a missing local version.
-    QVERIFY(!s.logged(QStringLiteral("release_-")));
+    // Without an installed program the incremental package from "" is asked
+    // for first, then the full one.
+    QCOMPARE(s.logged(QStringLiteral("get_filesize.asp?file=/files/varnohub/praxo/software_varno/pc/release_-")),
+             localProgram.isEmpty());
 }
 
 void TestUpdatePlanner::notifier_data()

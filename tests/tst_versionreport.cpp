@@ -328,7 +328,8 @@ void TestVersionReport::datesFromTheServiceClient()
     QVERIFY(ws.writeFile(QStringLiteral("password.ini"), "[impostazioni]\nserialnumber=SN7\n"));
     LoopbackService service;
     service.answer(QStringLiteral("/files/varnohub/datetime_ms.asp"), "2026-12-08 10:11:12Z");
-    service.answer(QStringLiteral("/files/varnohub/datetime_ov.asp"), "2026-12-08_10-11-12");
+    // The stamp as a page script ends it: the line end must not reach the file name.
+    service.answer(QStringLiteral("/files/varnohub/datetime_ov.asp"), "2026-12-08_10-11-12\r\n");
     QVERIFY(service.writeHttpServerIni(ws.path(), "ftp_port=" + QByteArray::number(server.port()) + "\n"));
 
     THttp http;

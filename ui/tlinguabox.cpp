@@ -62,7 +62,12 @@ void TLinguaBox::resizeEvent(QResizeEvent *event)
 void TLinguaBox::on_tbOk_clicked()
 {
     const QList<QListWidgetItem *> selected = ui->listWidgetLingua->selectedItems();
-    const int choice = selected.isEmpty() ? 0 : ui->listWidgetLingua->row(selected.first()) + 1;
+    // No row chosen: the current language stays (a 0 would name no language at all).
+    if (selected.isEmpty()) {
+        done(1);
+        return;
+    }
+    const int choice = ui->listWidgetLingua->row(selected.first()) + 1;
 
     if (QFile::exists(languageFile)) {
         QString file;
