@@ -10,6 +10,7 @@
 #include "archive/tzipfile.h"
 #include "language/languagefiles.h"
 #include "platform/platform.h"
+#include "service/packagedownload.h"
 #include "service/thttp.h"
 #include "settings/tinifiles.h"
 #include "ui/tprogressbox.h"
@@ -128,8 +129,9 @@ Destinations destinationsFor(const QString &name, const QString &kind, int scope
 
 /// Runs an archive operation that reports no progress (a test, the copy of
 /// the work folder) on a worker thread and waits in a local event loop, so the
-/// window keeps repainting while a large package is read. User input stays
-/// blocked as during every other step of the run.
+/// window keeps repainting while a large package is read. User input is
+/// delivered, so that Cancel can be pressed; the window holds it back from its
+/// own buttons while it works.
 bool runResponsive(const std::function<bool()> &operation)
 {
     static QThreadPool pool;
@@ -139,7 +141,7 @@ bool runResponsive(const std::function<bool()> &operation)
     QObject::connect(&watcher, &QFutureWatcher<bool>::finished, &loop, &QEventLoop::quit);
     watcher.setFuture(QtConcurrent::run(&pool, operation));
     if (!watcher.isFinished())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        loop.exec();
     return watcher.result();
 }
 
@@ -147,10 +149,14 @@ bool runResponsive(const std::function<bool()> &operation)
 
 void MainWindow::on_tbOkAggiornamentiDisponibili_clicked()
 {
+    if (isBusy())
+        return;
+    WorkScope work(this);
     // The page's buttons stay disabled while the run goes on.
     ui->tbOkAggiornamentiDisponibili->setEnabled(false);
     ui->tbCancelAggiornamentiDisponibili->setEnabled(false);
     installPackages();
+    cancelStage = CancelStage::Idle;
     ui->tbOkAggiornamentiDisponibili->setEnabled(true);
     ui->tbCancelAggiornamentiDisponibili->setEnabled(true);
 }
@@ -170,32 +176,83 @@ void MainWindow::updateSystemLanguageFiles()
                                            card, cardRoot);
 }
 
-void MainWindow::downloadPackages()
+bool MainWindow::downloadPackages()
 {
     progressBox->show();
+    const DownloadCache cache;
+    PackageDownload fetch(*httpClient, cache);
+    fetch.onRetry = [this](int attempt, int waitMs) {
+        qCDebug(lcApp) << "transfer broken: try" << attempt << "in" << waitMs << "ms";
+        progressBox->setMessage(tx("Connessione interrotta, nuovo tentativo in corso..."));
+    };
+    fetch.onTransfer = [this]() { progressBox->setMessage(tx("download aggiornamenti in corso...")); };
+
+    // What the cache holds already counts as done, from the first moment.
+    QList<qint64> held;
+    qint64 heldLater = 0;
+    for (qsizetype i = 0; i < downloadList.size(); ++i) {
+        const QString name = DownloadNames::localName(downloadList.at(i), databaseFolders).name;
+        held << (name.isEmpty() ? 0
+                                : cache.heldBytes(name, DownloadNames::servicePath(downloadList.at(i)),
+                                                  downloadSizes.value(i)));
+        heldLater += held.last();
+    }
+    qint64 finished = 0;
+    downloadRunActive = true;
     {
         TIniFiles manifest(manifestPath, true);
         manifest.writeInt(manifestGroup, QStringLiteral("num_files"), int(downloadList.size()));
         for (qsizetype i = 0; i < downloadList.size(); ++i) {
             const QString &entry = downloadList.at(i);
             qCDebug(lcApp).noquote() << "download" << i << entry;
+            const qint64 size = downloadSizes.value(i);
+            heldLater -= held.at(i);
+            downloadRunBase = finished + heldLater;
             const DownloadNames::LocalName local = DownloadNames::localName(entry, databaseFolders);
             if (local.name.isEmpty())
                 continue;
             manifest.writeString(manifestGroup, QStringLiteral("file_") + QString::number(i),
                                  DownloadNames::manifestValue(local));
             manifest.sync();
-            // The outcome is not examined here: a package that did not arrive
-            // leaves no file and fails its archive test.
-            httpClient->getToFile(DownloadNames::servicePath(entry), workFolder + local.name);
+            progressBox->updateProgress(held.at(i), size, QString(), QString(), downloadRunBase + held.at(i),
+                                        totalDownloadSize);
+            // A package that did not arrive leaves no file and fails its archive test.
+            const PackageDownload::Outcome outcome
+                = fetch.fetch(DownloadNames::servicePath(entry), local.name, size, workFolder + local.name);
+            if (outcome == PackageDownload::Outcome::Cancelled) {
+                downloadRunActive = false;
+                return false;
+            }
+            finished += qMax<qint64>(0, size);
         }
     }
+    downloadRunActive = false;
     // A dated copy of the work folder, manifest included, stays in the program folder.
     const QString copy = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss"))
         + QStringLiteral(".zip");
     if (!runResponsive([copy] { return TZipFile::ZipDirectory(QStringLiteral("work"), QStringLiteral("work/"), copy, QString()); }))
         qCDebug(lcApp).noquote() << "copy of the work folder failed:" << copy;
     progressBox->close();
+    return true;
+}
+
+bool MainWindow::cancelInstallation()
+{
+    // Whatever the installation had in flight is undone here, before the
+    // window says anything (the staged files of a staged installation).
+    qCDebug(lcApp) << "installation cancelled";
+    progressBox->close();
+    cancelPending = false;
+    cancelStage = CancelStage::Idle;
+    downloadRunActive = false;
+    httpClient->resetCancel();
+    notifier->resetCancel();
+    showMessage(text("Attenzione"),
+                text("Aggiornamento annullato.") + QLatin1Char('|')
+                    + text("Il prossimo aggiornamento riprenderà da dove si è interrotto."),
+                QStringLiteral("Ok"), QStringLiteral(" "));
+    setStep(2);
+    return false;
 }
 
 bool MainWindow::archiveFailure(const QString &text)
@@ -234,8 +291,12 @@ bool MainWindow::installPackages()
 
     progressBox->setTitle(tx("Software Update"));
     progressBox->setMessage(tx("download aggiornamenti in corso..."));
-    if (!manualUpdate)
-        downloadPackages();
+    cancelPending = false;
+    httpClient->resetCancel();
+    notifier->resetCancel();
+    cancelStage = CancelStage::Cancellable;
+    if (!manualUpdate && !downloadPackages())
+        return cancelInstallation();
 
     // Read after the download run has written and synced it.
     TIniFiles manifest(manifestPath, true);
@@ -256,7 +317,12 @@ bool MainWindow::installPackages()
         const QString &name = names.at(j);
         if (!name.contains(QLatin1String(".exe"))) {
             const QString archive = workFolder + name;
-            if (!isPlainName(name) || !runResponsive([archive] { return TZipFile::TestArchive(archive, QString()); }))
+            QZipFileNotificationInterface *const stop = notifier;
+            const bool intact = isPlainName(name)
+                && runResponsive([archive, stop] { return TZipFile::TestArchive(archive, QString(), stop); });
+            if (cancelPending)
+                return cancelInstallation();
+            if (!intact)
                 return archiveFailure(QStringLiteral("Archivio ") + name + QStringLiteral(": Corrotto."));
         }
         QCoreApplication::processEvents();
@@ -298,19 +364,23 @@ bool MainWindow::installPackages()
             const QString notifierFolder = Platform::orvaneFolder() + QStringLiteral("ov_update_notify/");
             QDir().mkpath(notifierFolder);
             if (!TZipFile::UnzipArchive(archive, notifierFolder, true, QString(), notifier))
-                return archiveFailure(failure);
+                return cancelPending ? cancelInstallation() : archiveFailure(failure);
         }
         const QString pcFolder = kind == QLatin1String("bbad") ? QStringLiteral("bbad/") : QStringLiteral("./");
         if (to.pc && !TZipFile::UnzipArchive(archive, pcFolder, true, QString(), notifier))
-            return archiveFailure(failure);
+            return cancelPending ? cancelInstallation() : archiveFailure(failure);
         const QString cardDestination = kind == QLatin1String("bbad") ? cardFolder + QStringLiteral("bbad/") : cardFolder;
         if (to.card && noCard)
             return archiveFailure(failure);
         if (to.card && !TZipFile::UnzipArchive(archive, cardDestination, true, QString(), notifier))
-            return archiveFailure(failure);
+            return cancelPending ? cancelInstallation() : archiveFailure(failure);
         QCoreApplication::processEvents();
+        if (cancelPending)
+            return cancelInstallation();
         progressBox->show();
     }
+    // From here the installation completes: a cancel is no longer taken.
+    cancelStage = CancelStage::Finishing;
     progressBox->close();
 
     filesIntact = true;

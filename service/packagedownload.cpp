@@ -255,7 +255,9 @@ PackageDownload::Outcome PackageDownload::fetch(const QString &path, const QStri
         case THttp::TransferResult::Cancelled:
             return Outcome::Cancelled;
         case THttp::TransferResult::Refused:
+            // A full disk or a refusal: what is held would only take room.
             qCDebug(lcService).noquote() << "cache:" << name << "refused with status" << result.status;
+            cache.discard(name);
             return Outcome::Failed;
         case THttp::TransferResult::NotModified:
             if (!wholeHeld)
