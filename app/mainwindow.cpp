@@ -6,6 +6,7 @@
 #include "archive/tzipfile.h"
 #include "language/ttranslator.h"
 #include "platform/platform.h"
+#include "service/serviceanswers.h"
 #include "service/thttp.h"
 #include "settings/tinifiles.h"
 #include "ui/dialogstyle.h"
@@ -14,6 +15,8 @@
 #include "ui/twaitbox.h"
 #include "ui/tprogressbox.h"
 
+#include <QApplication>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -22,7 +25,10 @@
 #include <QLockFile>
 #include <QLoggingCategory>
 #include <QPixmap>
+#include <QMouseEvent>
 #include <QSettings>
+#include <QTimer>
+#include <QWindow>
 #include <QtConcurrent>
 
 Q_LOGGING_CATEGORY(lcApp, "update_hub.app")
@@ -95,6 +101,11 @@ MainWindow::MainWindow(QWidget *parent)
     httpClient = new THttp(this);
     progressBox = new TProgressBox(this);
     connect(httpClient, &THttp::emitValue, this, &MainWindow::emitValue);
+    connect(progressBox, &TProgressBox::cancelRequested, this, &MainWindow::requestCancel);
+    // Request waits deliver input so that Cancel can be pressed; the filter
+    // keeps it from the window's own buttons while a step works.
+    httpClient->setUserInputAllowed(true);
+    qApp->installEventFilter(this);
     // The archive notifier has no parent: the destructor deletes it in its turn.
     notifier = new QZipFileNotificationInterface();
     connect(notifier, &QZipFileNotificationInterface::progress, this, &MainWindow::progress);
@@ -140,6 +151,7 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    qApp->removeEventFilter(this);
     inventoryStop = true;
     inventoryFuture.waitForFinished();
     httpClient->close();
@@ -187,6 +199,9 @@ void MainWindow::setStep(int step)
 int MainWindow::showMessage(const QString &title, const QString &messages, const QString &buttons,
                             const QString &separator)
 {
+    // A window on its way out asks nothing more.
+    if (closeAfterWork)
+        return 0;
     const QStringList parts = messages.split(QLatin1Char('|'));
     const int buttonMode = int(buttons.split(QLatin1Char('|')).size());
     QStringList translated;
@@ -238,6 +253,9 @@ void MainWindow::enableAccountControls(bool enabled)
 
 void MainWindow::on_tbDownload_clicked()
 {
+    if (isBusy())
+        return;
+    WorkScope work(this);
     // An installation that may update nothing contacts nobody.
     if (updateScope == 3) {
         showConnectionMessage();
@@ -274,6 +292,8 @@ void MainWindow::on_tbDownload_clicked()
 
 void MainWindow::on_tbAggiornamentoManuale_clicked(bool checked)
 {
+    if (isBusy())
+        return;
     manualUpdate = checked;
     if (!checked) {
         ui->stackedWidget->setCurrentIndex(0);
@@ -289,6 +309,9 @@ void MainWindow::on_tbAggiornamentoManuale_clicked(bool checked)
 
 void MainWindow::on_tbOkPw_clicked()
 {
+    if (isBusy())
+        return;
+    WorkScope work(this);
     enableAccountControls(false);
     if (prepareRun()) {
         ui->frameVisualizzaInfo->show();
@@ -300,6 +323,8 @@ void MainWindow::on_tbOkPw_clicked()
 
 void MainWindow::on_tbCancelPw_clicked()
 {
+    if (isBusy())
+        return;
     endManualMode();
     ui->stackedWidget->setCurrentIndex(0);
     ui->frameVisualizzaInfo->hide();
@@ -307,6 +332,9 @@ void MainWindow::on_tbCancelPw_clicked()
 
 void MainWindow::on_tbSelezionaLingua_clicked()
 {
+    if (isBusy())
+        return;
+    WorkScope work(this);
     ui->stackedWidget->setCurrentIndex(0);
     endManualMode();
     {
@@ -319,17 +347,23 @@ void MainWindow::on_tbSelezionaLingua_clicked()
 
 void MainWindow::on_tbCancelInfo_clicked()
 {
+    if (isBusy())
+        return;
     ui->frameVisualizzaInfo->hide();
     enableAccountControls(true);
 }
 
 void MainWindow::on_tbCancelSelezionaLingua_clicked()
 {
+    if (isBusy())
+        return;
     setStep(0);
 }
 
 void MainWindow::on_tbCancelAggiornamentiDisponibili_clicked()
 {
+    if (isBusy())
+        return;
     if (manualUpdate) {
         ui->stackedWidget->setCurrentIndex(1);
         setStep(0);
@@ -340,6 +374,8 @@ void MainWindow::on_tbCancelAggiornamentiDisponibili_clicked()
 
 void MainWindow::on_tbOkAggiornamentiEffettuati_clicked()
 {
+    if (isBusy())
+        return;
     ui->stackedWidget->setCurrentIndex(0);
     ui->frameVisualizzaInfo->hide();
     enableAccountControls(true);
@@ -353,6 +389,8 @@ void MainWindow::on_tbMinimize_clicked()
 
 void MainWindow::on_tbClose_clicked()
 {
+    if (isBusy())
+        return;
     // The PC diagnosis program is started when the updater closes.
     if (QFileInfo::exists(QStringLiteral("main.exe")))
         Platform::startProgram(QStringLiteral("main.exe"));
@@ -397,7 +435,126 @@ bool MainWindow::prepareRun()
 void MainWindow::emitValue(qint64 done, qint64 total, const QString &timeDownload, const QString &speedDownload,
                            qint64 baseTotalValue)
 {
-    progressBox->updateProgress(done, total, timeDownload, speedDownload, baseTotalValue, totalDownloadSize);
+    if (!downloadRunActive) {
+        progressBox->updateProgress(done, total, timeDownload, speedDownload, baseTotalValue, totalDownloadSize);
+        return;
+    }
+    // The whole-operation bar counts this run's bytes, those already held
+    // included; the time left is what remains of it at the average speed.
+    const qint64 overall = downloadRunBase + done;
+    QString timeLeft = timeDownload;
+    if (httpClient->secondsActive() > 0) {
+        const qint64 rate = httpClient->received() / httpClient->secondsActive();
+        if (rate > 0)
+            timeLeft = ServiceAnswers::timeLeftText(qMax<qint64>(0, totalDownloadSize - overall) / rate);
+    }
+    progressBox->updateProgress(done, total, timeLeft, speedDownload, overall, totalDownloadSize);
+}
+
+MainWindow::WorkScope::WorkScope(MainWindow *window)
+    : window(window)
+{
+    ++window->workDepth;
+}
+
+MainWindow::WorkScope::~WorkScope()
+{
+    if (--window->workDepth == 0 && window->closeAfterWork)
+        QTimer::singleShot(0, window, &QWidget::close);
+}
+
+void MainWindow::requestCancel()
+{
+    if (cancelStage != CancelStage::Cancellable || cancelPending)
+        return;
+    qCDebug(lcApp) << "cancel requested";
+    cancelPending = true;
+    httpClient->cancel();
+    notifier->requestCancel();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (workDepth > 0 && !closeNow) {
+        event->ignore();
+        closeAfterWork = true;
+        if (cancelStage == CancelStage::Cancellable)
+            requestCancel();
+        else if (cancelStage == CancelStage::Idle)
+            httpClient->cancel();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+bool MainWindow::isDragSurface(const QObject *object) const
+{
+    if (!ui)
+        return false;
+    const QObject *const surfaces[] = { ui->frameButton, ui->lblStep1, ui->lblStep1Arrow, ui->lblStep2,
+                                        ui->lblStep2Arrow, ui->lblStep3, ui->lblStep3Arrow, ui->lblStep4,
+                                        ui->lblStep4Arrow, ui->lblRepeat };
+    for (const QObject *surface : surfaces) {
+        if (object == surface)
+            return true;
+    }
+    return false;
+}
+
+bool MainWindow::dragWindow(QEvent *event)
+{
+    auto *mouse = static_cast<QMouseEvent *>(event);
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+        if (mouse->button() != Qt::LeftButton)
+            return false;
+        // The window manager moves the window where it can; else it follows the mouse.
+        if (windowHandle() && windowHandle()->startSystemMove())
+            return true;
+        dragging = true;
+        dragOffset = mouse->globalPosition().toPoint() - pos();
+        return true;
+    case QEvent::MouseMove:
+        if (!dragging || !(mouse->buttons() & Qt::LeftButton))
+            return false;
+        move(mouse->globalPosition().toPoint() - dragOffset);
+        return true;
+    case QEvent::MouseButtonRelease:
+        if (!dragging)
+            return false;
+        dragging = false;
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Wheel:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::ContextMenu:
+        break;
+    default:
+        return QMainWindow::eventFilter(watched, event);
+    }
+    if (!watched->isWidgetType() || static_cast<QWidget *>(watched)->window() != this)
+        return QMainWindow::eventFilter(watched, event);
+    if (isDragSurface(watched) && dragWindow(event))
+        return true;
+    // While a step works no button of the window may start another handler;
+    // the progress window and message boxes are windows of their own.
+    if (workDepth > 0 && event->type() != QEvent::MouseMove)
+        return true;
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::progress(uint done, uint total)

@@ -4,6 +4,7 @@
 #include <QFuture>
 #include <QList>
 #include <QMainWindow>
+#include <QPoint>
 #include <QString>
 #include <QStringList>
 
@@ -70,9 +71,6 @@ public:
     void updateSystemLanguageFiles();
     /// Copies source beside target and renames the copy over target.
     static bool replaceFile(const QString &source, const QString &target);
-    /// Asks a running installation to stop: it undoes what it staged and
-    /// installPackages() returns false without a failure message.
-    void requestCancel();
     /// Finishes or undoes an installation that a previous run left in flight
     /// (PC, notifier folder, card) and says so.
     void recoverInterruptedInstallation();
@@ -128,11 +126,26 @@ public:
     /// The scope table: 0 PC only, 1 card only, 2 both, 3 refused.
     static int scopeFor(int pc, int palm);
 
+    /// True while a step of a run works (a request, the plan, the
+    /// installation): the window's buttons start nothing meanwhile.
+    bool isBusy() const { return workDepth > 0; }
+    /// Stops the download run, the archive tests or the extraction that runs
+    /// (tbCancel, Escape or the close control of the progress window).
+    void requestCancel();
+    QList<qint64> downloadSizeList() const { return downloadSizes; }
+
 
 public slots:
     void emitValue(qint64 done, qint64 total, const QString &timeDownload, const QString &speedDownload,
                    qint64 baseTotalValue);
     void progress(uint done, uint total);
+
+protected:
+    /// During a run the run is cancelled first; the window closes when it has stopped.
+    void closeEvent(QCloseEvent *event) override;
+    /// Holds user input back from the window while a step works, and moves
+    /// the frameless window when its tool bar or step strip is dragged.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private slots:
     void on_tbDownload_clicked();
@@ -162,6 +175,28 @@ private slots:
 
 private:
     static void (*&processExitHandler())(int);
+
+    /// Marks the window busy for the life of a handler's work.
+    class WorkScope
+    {
+    public:
+        explicit WorkScope(MainWindow *window);
+        ~WorkScope();
+        WorkScope(const WorkScope &) = delete;
+        WorkScope &operator=(const WorkScope &) = delete;
+
+    private:
+        MainWindow *window;
+    };
+    /// What a cancel may stop: nothing (requests of other steps are only
+    /// aborted when the window closes), the download run and the extraction,
+    /// or the finishing steps of an installation, which always complete.
+    enum class CancelStage { Idle, Cancellable, Finishing };
+    /// Ends an installation the user stopped: progress closed, the message,
+    /// step 2 kept so that Ok resumes.
+    bool cancelInstallation();
+    bool isDragSurface(const QObject *object) const;
+    bool dragWindow(QEvent *event);
     VersionReport::Sources reportSources();
     /// Runs the online branch of prepareRun (customer information).
     bool fetchCustomerInformation(TWaitBox &waitBox);
@@ -181,8 +216,9 @@ private:
     // --- private helpers of the later steps
     /// The manual branch of prepareRun: the package chosen in a file dialog.
     bool prepareManualRun(TWaitBox &waitBox);
-    /// Fetches every entry of downloadList into "work/" and writes the manifest.
-    void downloadPackages();
+    /// Fetches every entry of downloadList into "work/" and writes the
+    /// manifest; false when the user cancelled.
+    bool downloadPackages();
     /// Ends an installation at a failed archive: trace, progress closed,
     /// status log, and the message with its advice.
     bool archiveFailure(const QString &logged, const QString &shown);
@@ -207,7 +243,6 @@ private:
     int updateScope = 3;
     QString cardRoot;
     QString cardIdentity; // volume identity of the card the plan was made for
-    bool cancelRequested = false;
     QString serialNumber;
     QString selectedLanguageId;
     bool manualUpdate = false;
@@ -229,6 +264,18 @@ private:
     QStringList databaseFolders;
     QStringList productIds;
     QStringList downloadList;
+    QList<qint64> downloadSizes; // planned size of each downloadList entry
     qint64 totalDownloadSize = 0;
+
+    int workDepth = 0;
+    CancelStage cancelStage = CancelStage::Idle;
+    bool cancelPending = false;
+    bool closeAfterWork = false;
+    bool closeNow = false;
+    bool dragging = false;
+    QPoint dragOffset;
+    // Download run: bytes counted as done before the current transfer's own.
+    bool downloadRunActive = false;
+    qint64 downloadRunBase = 0;
     QString reserveLanguageId;
 };

@@ -123,6 +123,9 @@ bool MainWindow::fetchCustomerInformation(TWaitBox &waitBox)
 
 void MainWindow::on_tbOkInfo_clicked()
 {
+    if (isBusy())
+        return;
+    WorkScope work(this);
     TWaitBox waitBox(this);
     waitBox.showNow();
 
@@ -198,12 +201,16 @@ void MainWindow::enterLanguagePage()
 
 void MainWindow::on_tbTeamViewer_clicked()
 {
+    if (isBusy())
+        return;
     QDesktopServices::openUrl(QUrl(QStringLiteral("http://") + QLatin1String(Deployment::supportDownloadHost)
                                    + QStringLiteral("/it/get_cat/TeamViewerQS.exe")));
 }
 
 void MainWindow::on_tbSegnalazioni_clicked()
 {
+    if (isBusy())
+        return;
     const QString mailbox = QLatin1String(Deployment::supportMailbox);
     const QString link = QStringLiteral("<a href=\"mailto:") + mailbox + QStringLiteral("\"><font color=\"#FBBD01\">")
         + mailbox + QStringLiteral("</font></a>");

@@ -11,6 +11,7 @@
 #include "archive/tzipfile.h"
 #include "language/languagefiles.h"
 #include "platform/platform.h"
+#include "service/packagedownload.h"
 #include "service/thttp.h"
 #include "settings/tinifiles.h"
 #include "ui/tprogressbox.h"
@@ -129,8 +130,9 @@ Destinations destinationsFor(const QString &name, const QString &kind, int scope
 
 /// Runs an archive operation that reports no progress (a test, the copy of
 /// the work folder) on a worker thread and waits in a local event loop, so the
-/// window keeps repainting while a large package is read. User input stays
-/// blocked as during every other step of the run.
+/// window keeps repainting while a large package is read. User input is
+/// delivered, so that Cancel can be pressed; the window holds it back from its
+/// own buttons while it works.
 bool runResponsive(const std::function<bool()> &operation)
 {
     static QThreadPool pool;
@@ -140,7 +142,7 @@ bool runResponsive(const std::function<bool()> &operation)
     QObject::connect(&watcher, &QFutureWatcher<bool>::finished, &loop, &QEventLoop::quit);
     watcher.setFuture(QtConcurrent::run(&pool, operation));
     if (!watcher.isFinished())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        loop.exec();
     return watcher.result();
 }
 
@@ -148,10 +150,14 @@ bool runResponsive(const std::function<bool()> &operation)
 
 void MainWindow::on_tbOkAggiornamentiDisponibili_clicked()
 {
+    if (isBusy())
+        return;
+    WorkScope work(this);
     // The page's buttons stay disabled while the run goes on.
     ui->tbOkAggiornamentiDisponibili->setEnabled(false);
     ui->tbCancelAggiornamentiDisponibili->setEnabled(false);
     installPackages();
+    cancelStage = CancelStage::Idle;
     ui->tbOkAggiornamentiDisponibili->setEnabled(true);
     ui->tbCancelAggiornamentiDisponibili->setEnabled(true);
 }
@@ -218,28 +224,79 @@ void MainWindow::copyWorkFolder()
         QFile::remove(copies.takeFirst());
 }
 
-void MainWindow::downloadPackages()
+bool MainWindow::downloadPackages()
 {
     progressBox->show();
+    const DownloadCache cache;
+    PackageDownload fetch(*httpClient, cache);
+    fetch.onRetry = [this](int attempt, int waitMs) {
+        qCDebug(lcApp) << "transfer broken: try" << attempt << "in" << waitMs << "ms";
+        progressBox->setMessage(tx("Connessione interrotta, nuovo tentativo in corso..."));
+    };
+    fetch.onTransfer = [this]() { progressBox->setMessage(tx("download aggiornamenti in corso...")); };
+
+    // What the cache holds already counts as done, from the first moment.
+    QList<qint64> held;
+    qint64 heldLater = 0;
+    for (qsizetype i = 0; i < downloadList.size(); ++i) {
+        const QString name = DownloadNames::localName(downloadList.at(i), databaseFolders).name;
+        held << (name.isEmpty() ? 0
+                                : cache.heldBytes(name, DownloadNames::servicePath(downloadList.at(i)),
+                                                  downloadSizes.value(i)));
+        heldLater += held.last();
+    }
+    qint64 finished = 0;
+    downloadRunActive = true;
     {
         TIniFiles manifest(manifestPath, true);
         manifest.writeInt(manifestGroup, QStringLiteral("num_files"), int(downloadList.size()));
         for (qsizetype i = 0; i < downloadList.size(); ++i) {
             const QString &entry = downloadList.at(i);
             qCDebug(lcApp).noquote() << "download" << i << entry;
+            const qint64 size = downloadSizes.value(i);
+            heldLater -= held.at(i);
+            downloadRunBase = finished + heldLater;
             const DownloadNames::LocalName local = DownloadNames::localName(entry, databaseFolders);
             if (local.name.isEmpty())
                 continue;
             manifest.writeString(manifestGroup, QStringLiteral("file_") + QString::number(i),
                                  DownloadNames::manifestValue(local));
             manifest.sync();
-            // The outcome is not examined here: a package that did not arrive
-            // leaves no file and fails its archive test.
-            httpClient->getToFile(DownloadNames::servicePath(entry), workFolder + local.name);
+            progressBox->updateProgress(held.at(i), size, QString(), QString(), downloadRunBase + held.at(i),
+                                        totalDownloadSize);
+            // A package that did not arrive leaves no file and fails its archive test.
+            const PackageDownload::Outcome outcome
+                = fetch.fetch(DownloadNames::servicePath(entry), local.name, size, workFolder + local.name);
+            if (outcome == PackageDownload::Outcome::Cancelled) {
+                downloadRunActive = false;
+                return false;
+            }
+            finished += qMax<qint64>(0, size);
         }
     }
+    downloadRunActive = false;
     copyWorkFolder();
     progressBox->close();
+    return true;
+}
+
+bool MainWindow::cancelInstallation()
+{
+    // Whatever the installation had in flight is undone here, before the
+    // window says anything (the staged files of a staged installation).
+    qCDebug(lcApp) << "installation cancelled";
+    progressBox->close();
+    cancelPending = false;
+    cancelStage = CancelStage::Idle;
+    downloadRunActive = false;
+    httpClient->resetCancel();
+    notifier->resetCancel();
+    showMessage(text("Attenzione"),
+                text("Aggiornamento annullato.") + QLatin1Char('|')
+                    + text("Il prossimo aggiornamento riprenderà da dove si è interrotto."),
+                QStringLiteral("Ok"), QStringLiteral(" "));
+    setStep(2);
+    return false;
 }
 
 bool MainWindow::archiveFailure(const QString &logged, const QString &shown)
@@ -265,11 +322,6 @@ bool MainWindow::failedExtraction(const QString &name)
 {
     return archiveFailure(QStringLiteral("Decompressione del pacchetto ") + name + QStringLiteral(": Fallita."),
                           tx("Decompressione del pacchetto %1: Fallita.").arg(name));
-}
-
-void MainWindow::requestCancel()
-{
-    cancelRequested = true;
 }
 
 bool MainWindow::cardTooSmall(const QStringList &names, const QStringList &kinds) const
@@ -302,13 +354,16 @@ bool MainWindow::cardChanged() const
 
 bool MainWindow::installPackages()
 {
-    cancelRequested = false;
     QDir().mkpath(QStringLiteral("work"));
     QDir().rmdir(QStringLiteral("work/dazip"));
     QDir().rmdir(QStringLiteral("work/dabbad"));
 
     progressBox->setTitle(tx("Software Update"));
     progressBox->setMessage(tx("download aggiornamenti in corso..."));
+    cancelPending = false;
+    httpClient->resetCancel();
+    notifier->resetCancel();
+    cancelStage = CancelStage::Cancellable;
     if (!manualUpdate) {
         if (downloadRoomMissing()) {
             showMessage(text("Attenzione"),
@@ -317,7 +372,8 @@ bool MainWindow::installPackages()
                         QStringLiteral("Ok"), QStringLiteral(" "));
             return false;
         }
-        downloadPackages();
+        if (!downloadPackages())
+            return cancelInstallation();
     }
 
     // Read after the download run has written and synced it.
@@ -339,7 +395,12 @@ bool MainWindow::installPackages()
         const QString &name = names.at(j);
         if (!name.contains(QLatin1String(".exe"))) {
             const QString archive = workFolder + name;
-            if (!isPlainName(name) || !runResponsive([archive] { return TZipFile::TestArchive(archive, QString()); }))
+            QZipFileNotificationInterface *const stop = notifier;
+            const bool intact = isPlainName(name)
+                && runResponsive([archive, stop] { return TZipFile::TestArchive(archive, QString(), stop); });
+            if (cancelPending)
+                return cancelInstallation();
+            if (!intact)
                 return corruptArchive(name);
         }
         QCoreApplication::processEvents();
@@ -380,9 +441,14 @@ bool MainWindow::installPackages()
     const int cardSide = cardCovered ? transaction.addSide(cardRoot, cardRoot + QStringLiteral(".update_hub/")) : -1;
     int notifierSide = -1;
     QStringList installed;
+    // A failed extraction or a cancel undoes everything staged so far.
     const auto undo = [&](const QString &name) {
         transaction.rollback();
-        return failedExtraction(name);
+        return cancelPending ? cancelInstallation() : failedExtraction(name);
+    };
+    const auto cancelled = [&]() {
+        transaction.rollback();
+        return cancelInstallation();
     };
     for (int k = 0; k < count; ++k) {
         extractFileCount = count;
@@ -419,11 +485,8 @@ bool MainWindow::installPackages()
         if (to.notifier || to.pc || to.card)
             installed << name;
         QCoreApplication::processEvents();
-        if (cancelRequested) {
-            transaction.rollback();
-            progressBox->close();
-            return false;
-        }
+        if (cancelPending)
+            return cancelled();
         progressBox->show();
     }
 
@@ -452,10 +515,18 @@ bool MainWindow::installPackages()
     }
 
     if (!transaction.verify()) {
+        if (cancelPending)
+            return cancelled();
         const QString failed = transaction.failedLabel();
         transaction.rollback();
         return failedExtraction(failed);
     }
+    QCoreApplication::processEvents();
+    if (cancelPending)
+        return cancelled();
+    // From here the installation completes: a cancel is no longer taken, so
+    // a commit is never left half done.
+    cancelStage = CancelStage::Finishing;
     if (!transaction.writeJournal()) {
         transaction.rollback();
         return failedExtraction(transaction.failedLabel());

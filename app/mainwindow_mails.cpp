@@ -46,6 +46,9 @@ void MainWindow::listCommunications()
 
 void MainWindow::on_tbInfo_clicked()
 {
+    if (isBusy())
+        return;
+    WorkScope work(this);
     endManualMode();
     manualUpdate = false;
 
@@ -59,6 +62,8 @@ void MainWindow::on_tbInfo_clicked()
 
 void MainWindow::on_tableWidgetInformativaService_cellDoubleClicked(int row, int /*column*/)
 {
+    if (isBusy())
+        return;
     // The table may have been refilled since; a row without a file does nothing.
     if (row < 0 || row >= communicationFiles.size())
         return;

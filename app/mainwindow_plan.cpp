@@ -17,6 +17,9 @@ Q_DECLARE_LOGGING_CATEGORY(lcApp)
 
 void MainWindow::on_tbOkSelezionaLingua_clicked()
 {
+    if (isBusy())
+        return;
+    WorkScope work(this);
     TWaitBox waitBox(this);
     waitBox.showNow();
 
@@ -45,6 +48,7 @@ void MainWindow::on_tbOkSelezionaLingua_clicked()
     reserveLanguageId = input.reserveLanguageId;
     productIds = plan.productIds;
     downloadList = plan.downloadList;
+    downloadSizes = plan.downloadSizes;
     totalDownloadSize = plan.totalDownloadSize;
 
     // One block per product slot; the service may report fewer than three.

@@ -4,6 +4,7 @@
 #include "ui_mainwindow.h"
 
 #include "app/uitext.h"
+#include "archive/tzipfile.h"
 #include "platform/platform.h"
 #include "service/thttp.h"
 #include "ui/tmessagebox.h"
@@ -103,10 +104,20 @@ bool MainWindow::checkUpdaterUpdate()
     progressBox->setTitle(tx("Software Update"));
     progressBox->setMessage(tx("download aggiornamenti in corso..."));
     progressBox->show();
+    cancelStage = CancelStage::Cancellable;
     const bool complete = httpClient->getToFile(QLatin1String(servicePathRoot) + redirectionFields.value(1)
                                                     + QStringLiteral("/update_software_varno_update/pc/update_hub.exe"),
                                                 QStringLiteral("update_hub.exe"));
+    cancelStage = CancelStage::Idle;
     progressBox->close();
+    if (cancelPending) {
+        // Stopped by the user: back to the logo page, without a word.
+        cancelPending = false;
+        httpClient->resetCancel();
+        notifier->resetCancel();
+        ui->stackedWidget->setCurrentIndex(0);
+        return false;
+    }
 
     // Only a program that says it is newer is started: an error page, a cut
     // file or the same version again would start a self-update at every run.
@@ -116,6 +127,7 @@ bool MainWindow::checkUpdaterUpdate()
         if (isNewerUpdater(version)) {
             const QString folder = QDir::toNativeSeparators(QDir::currentPath());
             if (Platform::startProgram(program, {QStringLiteral("DIR=") + folder})) {
+                closeNow = true;
                 close();
                 processExitHandler()(0);
                 return false;

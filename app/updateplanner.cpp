@@ -1,7 +1,10 @@
 #include "app/updateplanner.h"
 
+#include "app/downloadnames.h"
+
 #include "language/languagefiles.h"
 #include "platform/platform.h"
+#include "service/packagedownload.h"
 #include "service/serviceanswers.h"
 #include "service/thttp.h"
 #include "settings/tinifiles.h"
@@ -207,10 +210,16 @@ PlanResult PlanRun::execute()
 
     // The client's running sum is not cleared between calls: take this list's share.
     const qint64 before = http.expected();
-    result.totalDownloadSize = qMax<qint64>(0, http.sumFileSizes(result.downloadList) - before);
+    result.downloadSizes = http.fileSizes(result.downloadList);
+    result.totalDownloadSize = qMax<qint64>(0, http.expected() - before);
 
     if (!prepareWorkFolder() || !writeWorkManifests(local))
         return result;
+    // The download cache keeps only what this list names: never more than one update.
+    QStringList names;
+    for (const QString &entry : std::as_const(result.downloadList))
+        names << DownloadNames::localName(entry, in.databaseFolders).name;
+    DownloadCache().prune(names);
     result.ok = true;
     return result;
 }

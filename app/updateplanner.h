@@ -34,6 +34,7 @@ struct PlanResult
     QStringList productIds; // every product the service reported
     QStringList productNames; // parallel to productIds, untranslated
     QStringList downloadList; // "service path:target", in download order
+    QList<qint64> downloadSizes; // the service's size of each entry
     qint64 totalDownloadSize = 0;
     QStringList diagnosisTexts; // one per product slot (at most three)
     QStringList informationTexts; // one per product slot (at most three)

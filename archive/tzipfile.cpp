@@ -547,6 +547,10 @@ bool extractEntry(ArchiveReader &reader, const Entry &entry, const QString &targ
     }
     QString writeFault;
     const auto write = [&](const char *data, qint64 size) {
+        if (notifier && notifier->cancelRequested()) {
+            writeFault = QStringLiteral("decompressione annullata: ") + target;
+            return false;
+        }
         const qint64 put = out.write(data, size);
         if (put != size) {
             // A full disk shows as a short write without an error of its own.
@@ -812,7 +816,9 @@ bool zipFolder(zipFile zip, const QString &sourceDir, const QString &baseDir, co
         const QString path = sourceDir + QStringLiteral("//") + item.fileName();
         if (item.isDir()) {
             // A linked folder may point back up the tree: it is not followed.
-            if (item.isSymLink())
+            // ".update_hub" holds work in flight (the download cache), never
+            // part of a copy.
+            if (item.isSymLink() || item.fileName() == QLatin1String(".update_hub"))
                 continue;
             if (!zipFolder(zip, path, baseDir, archive, notifier))
                 return false;
@@ -920,7 +926,8 @@ bool TZipFile::UnzipArchive(const QString &archive, const QString &destination, 
     return true;
 }
 
-bool TZipFile::TestArchive(const QString &archive, const QString &password)
+bool TZipFile::TestArchive(const QString &archive, const QString &password,
+                           QZipFileNotificationInterface *notifier)
 {
     ArchiveReader reader(archive);
     unzFile zip = reader.zip();
@@ -936,7 +943,7 @@ bool TZipFile::TestArchive(const QString &archive, const QString &password)
     }
     const QByteArray secret = password.toLatin1();
     Buffers buffers;
-    const auto discard = [](const char *, qint64) { return true; };
+    const auto discard = [notifier](const char *, qint64) { return !notifier || !notifier->cancelRequested(); };
     int result = unzGoToFirstFile(zip);
     for (const Entry &entry : scan.entries) {
         if (result != UNZ_OK)

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
+
 /// Progress of an archive operation. Counts are byte counts; when an archive
 /// holds more than 4 GiB both values are scaled down by the same factor, so
 /// nProgress / nTotal stays the true fraction.
@@ -14,9 +16,17 @@ class QZipFileNotificationInterface : public QObject
 public:
     using QObject::QObject;
 
+    /// Asks a running extraction or test to stop; it then returns false soon after.
+    void requestCancel() { cancelled.store(true); }
+    void resetCancel() { cancelled.store(false); }
+    bool cancelRequested() const { return cancelled.load(); }
+
 signals:
     void progress(uint nProgress, uint nTotal);
     void total(uint nTotal);
+
+private:
+    std::atomic_bool cancelled{false};
 };
 
 /// Zip archives: extraction, test and creation. Every operation is static and
@@ -52,7 +62,9 @@ public:
 
     /// True when every non-empty entry reads back whole with the CRC-32
     /// stored for it (and the archive passes the checks of UnzipArchive).
-    static bool TestArchive(const QString &archive, const QString &password = QString());
+    /// A cancel requested on notifier (may be null) ends the test with false.
+    static bool TestArchive(const QString &archive, const QString &password = QString(),
+                            QZipFileNotificationInterface *notifier = nullptr);
 
     /// Sum of the uncompressed sizes the archive declares for its entries
     /// (what an extraction needs on disk), or -1 when the archive cannot be

@@ -45,6 +45,12 @@ inline constexpr char ExtractingUpdates[]
     = QT_TRANSLATE_NOOP("TTranslator", " estrazione archivio aggiornamenti in corso... ");
 inline constexpr char TimeLeft[] = QT_TRANSLATE_NOOP("TTranslator", "Tempo rimanente:");
 inline constexpr char Speed[] = QT_TRANSLATE_NOOP("TTranslator", "Velocità:");
+inline constexpr char ConnectionLostRetrying[]
+    = QT_TRANSLATE_NOOP("TTranslator", "Connessione interrotta, nuovo tentativo in corso...");
+// A run the user stopped.
+inline constexpr char UpdateCancelled[] = QT_TRANSLATE_NOOP("TTranslator", "Aggiornamento annullato.");
+inline constexpr char UpdateWillResume[]
+    = QT_TRANSLATE_NOOP("TTranslator", "Il prossimo aggiornamento riprenderà da dove si è interrotto.");
 
 // Account-code page.
 inline constexpr char EnableInternet[]

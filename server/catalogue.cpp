@@ -41,7 +41,31 @@ int hexDigit(QChar c)
 
 bool parseFaultAction(const QString &text, FaultAction *action)
 {
-    const QStringList words = text.simplified().split(QLatin1Char(' '));
+    QStringList words = text.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    qint64 times = 0;
+    if (words.size() >= 3 && words.at(words.size() - 2).toLower() == QLatin1String("first")) {
+        bool ok = false;
+        times = words.last().toLongLong(&ok);
+        if (!ok || times <= 0)
+            return false;
+        words.resize(words.size() - 2);
+    }
+    if (words.isEmpty())
+        return false;
+    static const QHash<QString, FaultAction::Kind> plain = {
+        { QStringLiteral("norange"), FaultAction::NoRange },
+        { QStringLiteral("unsatisfiable"), FaultAction::Unsatisfiable },
+        { QStringLiteral("novalidator"), FaultAction::NoValidator },
+    };
+    const auto flag = plain.constFind(words.at(0).toLower());
+    if (flag != plain.constEnd()) {
+        if (words.size() != 1)
+            return false;
+        action->kind = *flag;
+        action->value = 0;
+        action->times = times;
+        return true;
+    }
     if (words.size() != 2)
         return false;
     bool ok = false;
@@ -52,6 +76,7 @@ bool parseFaultAction(const QString &text, FaultAction *action)
         { QStringLiteral("status"), FaultAction::Status },   { QStringLiteral("close"), FaultAction::Close },
         { QStringLiteral("stall"), FaultAction::Stall },     { QStringLiteral("drip"), FaultAction::Drip },
         { QStringLiteral("latency"), FaultAction::Latency }, { QStringLiteral("garbage"), FaultAction::Garbage },
+        { QStringLiteral("badrange"), FaultAction::BadRange },
     };
     const auto kind = kinds.constFind(words.at(0).toLower());
     if (kind == kinds.constEnd())
@@ -60,6 +85,7 @@ bool parseFaultAction(const QString &text, FaultAction *action)
         return false;
     action->kind = *kind;
     action->value = value;
+    action->times = times;
     return true;
 }
 

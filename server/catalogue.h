@@ -12,9 +12,26 @@
 /// What a fault rule does to the answer of a matching request.
 struct FaultAction
 {
-    enum Kind { None, Status, Close, Stall, Drip, Latency, Garbage };
+    enum Kind {
+        None,
+        Status,
+        Close,
+        Stall,
+        Drip,
+        Latency,
+        Garbage,
+        // Range faults of static files; they add to a shaping fault.
+        NoRange, // Range and If-Range ignored: 200 with the whole file
+        BadRange, // a 206 that starts N bytes before the asked offset
+        Unsatisfiable, // 416 to every Range request
+        NoValidator, // neither ETag nor Last-Modified, conditions ignored
+    };
     Kind kind = None;
     qint64 value = 0;
+    /// Applies to the first `times` matching requests only (0: to all).
+    qint64 times = 0;
+
+    bool isRangeFault() const { return kind >= NoRange; }
 };
 
 /// "PREFIX => ACTION": applies to every request whose raw target starts with PREFIX.
@@ -24,7 +41,9 @@ struct FaultRule
     FaultAction action;
 };
 
-/// Parses "status N", "close N", "stall N", "drip MS", "latency MS" or "garbage N".
+/// Parses "status N", "close N", "stall N", "drip MS", "latency MS", "garbage N",
+/// "norange", "badrange N", "unsatisfiable" or "novalidator", each optionally
+/// followed by "first K".
 bool parseFaultAction(const QString &text, FaultAction *action);
 /// Parses "PREFIX=>ACTION" (blanks around "=>" are ignored).
 bool parseFaultRule(const QString &line, FaultRule *rule);

@@ -6,7 +6,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QRegularExpression>
+#include <QTimeZone>
 #include <QSaveFile>
 
 #include <httplib.h>
@@ -70,6 +72,54 @@ bool flagSet(const QString &value)
         || v == QLatin1String("on");
 }
 
+// The validators of a static file: an ETag from its size and modification
+// time, and that time as an HTTP date.
+QByteArray entityTag(const QFileInfo &info)
+{
+    return '"' + QByteArray::number(info.size(), 16) + '-'
+        + QByteArray::number(info.lastModified().toMSecsSinceEpoch(), 16) + '"';
+}
+
+const QString httpDateFormat = QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'");
+
+QByteArray httpDate(const QDateTime &time)
+{
+    return QLocale::c().toString(time.toUTC(), httpDateFormat).toLatin1();
+}
+
+QDateTime parseHttpDate(const QByteArray &text)
+{
+    QDateTime time = QLocale::c().toDateTime(QString::fromLatin1(text.trimmed()), httpDateFormat);
+    if (time.isValid())
+        time.setTimeZone(QTimeZone::utc());
+    return time;
+}
+
+// "bytes=S-" or "bytes=S-E"; anything else (several ranges, suffix ranges)
+// is not understood and the whole file is sent.
+bool parseByteRange(const QByteArray &header, qint64 *first, qint64 *last)
+{
+    const QByteArray value = header.trimmed();
+    if (!value.startsWith("bytes="))
+        return false;
+    const QByteArray spec = value.mid(6).trimmed();
+    const int dash = spec.indexOf('-');
+    if (dash <= 0 || spec.contains(','))
+        return false;
+    bool ok = false;
+    *first = spec.left(dash).trimmed().toLongLong(&ok);
+    if (!ok || *first < 0)
+        return false;
+    const QByteArray end = spec.mid(dash + 1).trimmed();
+    *last = -1;
+    if (!end.isEmpty()) {
+        *last = end.toLongLong(&ok);
+        if (!ok || *last < *first)
+            return false;
+    }
+    return true;
+}
+
 // Turns a service path or a root-relative path into the part below the root.
 QString belowRoot(QString path)
 {
@@ -88,6 +138,8 @@ struct UpdateService::Answer
     QByteArray body;
     QString file;
     qint64 size = 0;
+    qint64 offset = 0; // first byte of the file that is sent (206 answers)
+    QList<QPair<std::string, std::string>> headers;
     const char *type = textType;
 
     static Answer text(const QByteArray &body, int status = 200)
@@ -206,16 +258,33 @@ void UpdateService::handle(const httplib::Request &request, httplib::Response &r
     // Latency rules add up; the first rule that shapes the answer wins.
     qint64 latency = m_options.latencyMs;
     FaultAction fault;
+    QList<FaultAction> rangeFaults;
     for (const QList<FaultRule> &rules : { m_options.faults, catalogue->faults() }) {
         for (const FaultRule &rule : rules) {
             if (!target.startsWith(rule.prefix))
                 continue;
+            const bool shapes = rule.action.kind != FaultAction::Latency && !rule.action.isRangeFault();
+            if (shapes && fault.kind != FaultAction::None)
+                continue;
+            if (!ruleApplies(rule))
+                continue;
             if (rule.action.kind == FaultAction::Latency)
                 latency += rule.action.value;
-            else if (fault.kind == FaultAction::None)
+            else if (rule.action.isRangeFault())
+                rangeFaults.append(rule.action);
+            else
                 fault = rule.action;
         }
     }
+
+    // Ranges are answered here, not by the HTTP library: it would cut any
+    // answer to the asked range, even one that must go out whole.
+    Conditions conditions;
+    conditions.range = QByteArray::fromStdString(request.get_header_value("Range"));
+    conditions.ifRange = QByteArray::fromStdString(request.get_header_value("If-Range"));
+    conditions.ifNoneMatch = QByteArray::fromStdString(request.get_header_value("If-None-Match"));
+    conditions.ifModifiedSince = QByteArray::fromStdString(request.get_header_value("If-Modified-Since"));
+    const_cast<httplib::Request &>(request).ranges.clear();
 
     // A POST body is always read, so the connection stays usable; it is kept
     // only when the upload page is asked and no fault replaces its answer.
@@ -253,15 +322,114 @@ void UpdateService::handle(const httplib::Request &request, httplib::Response &r
         answer = Answer::text(uploadFailure, uploadFailure == "UPLOAD REFUSED" ? 403 : 500);
         answered = true;
     }
-    if (!answered)
+    if (!answered) {
         answer = page(target, *catalogue, body ? &uploadFailure : nullptr);
+        if (answer.source == Answer::File && answer.status == 200 && !body)
+            applyConditions(answer, conditions, rangeFaults);
+    }
 
     {
         std::lock_guard<std::mutex> lock(m_logMutex);
         noteConnection(request);
         logLine(method + ' ' + target + ' ' + QByteArray::number(answer.status));
+        // The conditions a request carried, each on a line of its own.
+        const QPair<const char *, QByteArray> asked[] = {
+            { "Range", conditions.range },
+            { "If-Range", conditions.ifRange },
+            { "If-None-Match", conditions.ifNoneMatch },
+            { "If-Modified-Since", conditions.ifModifiedSince },
+        };
+        for (const auto &header : asked) {
+            if (!header.second.isEmpty())
+                logLine(QByteArray("#  ") + header.first + ": " + header.second);
+        }
     }
     send(request, response, answer, fault);
+}
+
+bool UpdateService::ruleApplies(const FaultRule &rule)
+{
+    if (rule.action.times <= 0)
+        return true;
+    const QByteArray key = rule.prefix + "=>" + QByteArray::number(int(rule.action.kind)) + ' '
+        + QByteArray::number(rule.action.value) + ' ' + QByteArray::number(rule.action.times);
+    std::lock_guard<std::mutex> lock(m_ruleMutex);
+    qint64 &uses = m_ruleUses[key];
+    if (uses >= rule.action.times)
+        return false;
+    ++uses;
+    return true;
+}
+
+void UpdateService::applyConditions(Answer &answer, const Conditions &conditions,
+                                    const QList<FaultAction> &rangeFaults)
+{
+    bool ranges = true;
+    bool validators = true;
+    bool unsatisfiable = false;
+    qint64 rangeShift = 0;
+    for (const FaultAction &fault : rangeFaults) {
+        if (fault.kind == FaultAction::NoRange)
+            ranges = false;
+        else if (fault.kind == FaultAction::NoValidator)
+            validators = false;
+        else if (fault.kind == FaultAction::Unsatisfiable)
+            unsatisfiable = true;
+        else if (fault.kind == FaultAction::BadRange)
+            rangeShift = fault.value;
+    }
+
+    const QFileInfo info(answer.file);
+    const QByteArray tag = entityTag(info);
+    const QByteArray modified = httpDate(info.lastModified());
+    if (validators) {
+        answer.headers.append({ "ETag", tag.toStdString() });
+        answer.headers.append({ "Last-Modified", modified.toStdString() });
+        // A copy the client holds that is still current is not sent again.
+        bool current = false;
+        if (!conditions.ifNoneMatch.isEmpty()) {
+            for (const QByteArray &candidate : conditions.ifNoneMatch.split(',')) {
+                if (candidate.trimmed() == tag || candidate.trimmed() == "*")
+                    current = true;
+            }
+        } else if (!conditions.ifModifiedSince.isEmpty()) {
+            const QDateTime since = parseHttpDate(conditions.ifModifiedSince);
+            current = since.isValid() && info.lastModified().toSecsSinceEpoch() <= since.toSecsSinceEpoch();
+        }
+        if (current) {
+            answer.status = 304;
+            answer.source = Answer::Bytes;
+            answer.body.clear();
+            answer.size = 0;
+            return;
+        }
+    }
+
+    qint64 first = 0;
+    qint64 last = -1;
+    if (!ranges || conditions.range.isEmpty() || !parseByteRange(conditions.range, &first, &last))
+        return;
+    // A range of another version of the file is no use: the whole file goes out.
+    if (!conditions.ifRange.isEmpty()
+        && (!validators || (conditions.ifRange.trimmed() != tag && conditions.ifRange.trimmed() != modified)))
+        return;
+    const qint64 size = answer.size;
+    if (unsatisfiable || first >= size) {
+        Answer refused = Answer::text("RANGE NOT SATISFIABLE", 416);
+        refused.headers = answer.headers;
+        refused.headers.append({ "Content-Range", "bytes */" + std::to_string(size) });
+        answer = refused;
+        return;
+    }
+    if (last < 0 || last >= size)
+        last = size - 1;
+    first = std::max<qint64>(0, first - rangeShift);
+    answer.status = 206;
+    answer.offset = first;
+    answer.size = last - first + 1;
+    answer.headers.append({ "Content-Range",
+                            "bytes " + std::to_string(first) + '-' + std::to_string(last) + '/'
+                                + std::to_string(size) });
 }
 
 UpdateService::LocalAnswer UpdateService::answerLocally(const QByteArray &target)
@@ -512,6 +680,8 @@ void UpdateService::send(const httplib::Request &request, httplib::Response &res
                          const FaultAction &fault)
 {
     response.status = answer.status;
+    for (const auto &header : answer.headers)
+        response.set_header(header.first.c_str(), header.second);
     const qint64 length = answer.source == Answer::Bytes ? answer.body.size() : answer.size;
     const bool shaped
         = fault.kind == FaultAction::Close || fault.kind == FaultAction::Stall || fault.kind == FaultAction::Drip;
@@ -535,6 +705,7 @@ void UpdateService::send(const httplib::Request &request, httplib::Response &res
         Answer answer;
         QFile file;
         std::mt19937 random { std::random_device {}() };
+        std::atomic<qint64> sent { 0 };
     };
     auto source = std::make_shared<Source>();
     source->answer = answer;
@@ -572,7 +743,8 @@ void UpdateService::send(const httplib::Request &request, httplib::Response &res
                     if (!source->file.open(QIODevice::ReadOnly))
                         return false;
                 }
-                if (source->file.pos() != qint64(offset) && !source->file.seek(qint64(offset)))
+                if (source->file.pos() != source->answer.offset + qint64(offset)
+                    && !source->file.seek(source->answer.offset + qint64(offset)))
                     return false;
                 data = source->file.read(count);
                 if (data.size() != count) // the file shrank while being sent
@@ -586,6 +758,7 @@ void UpdateService::send(const httplib::Request &request, httplib::Response &res
             }
             if (!sink.write(data.constData(), size_t(data.size())))
                 return false;
+            source->sent += data.size();
             // Returning false makes the library drop the connection, also when
             // the limit lies at or beyond the end of the body.
             if (fault.kind == FaultAction::Close && qint64(offset) + count >= limit)
@@ -593,5 +766,10 @@ void UpdateService::send(const httplib::Request &request, httplib::Response &res
             if (fault.kind == FaultAction::Drip && qint64(offset) + count < limit)
                 return pause(fault.value);
             return true;
+        },
+        [this, source, target = QByteArray::fromStdString(request.target)](bool) {
+            // What went out of the answer's body, whole or cut off.
+            std::lock_guard<std::mutex> lock(m_logMutex);
+            logLine("# sent " + QByteArray::number(source->sent.load()) + ' ' + target);
         });
 }

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -61,6 +62,18 @@ public:
     struct Answer;
 
 private:
+    /// The conditional and range headers of a request.
+    struct Conditions
+    {
+        QByteArray range;
+        QByteArray ifRange;
+        QByteArray ifNoneMatch;
+        QByteArray ifModifiedSince;
+    };
+    /// Validators, 304, 206 and 416 for an answer with a static file.
+    void applyConditions(Answer &answer, const Conditions &conditions, const QList<FaultAction> &rangeFaults);
+    /// Counts a rule limited to its first uses; false once they are used up.
+    bool ruleApplies(const FaultRule &rule);
     void handle(const httplib::Request &request, httplib::Response &response,
                 const httplib::ContentReader *body);
     Answer page(const QByteArray &target, const Catalogue &catalogue, const QByteArray *uploaded);
@@ -88,4 +101,6 @@ private:
     FILE *m_log = nullptr;
     QSet<QByteArray> m_connections;
     std::mutex m_userDataMutex;
+    std::mutex m_ruleMutex;
+    std::map<QByteArray, qint64> m_ruleUses;
 };

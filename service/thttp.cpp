@@ -64,6 +64,11 @@ THttp::THttp(QObject *parent)
     httpPort = number(QStringLiteral("server/port"), 80, 65535);
     ftpServerPort = number(QStringLiteral("server/ftp_port"), 21, 65535);
     stallSeconds = number(QStringLiteral("server/stall_timeout"), 60, 24 * 3600);
+    {
+        bool ok = false;
+        const int value = settings.value(QStringLiteral("server/download_retries")).toString().trimmed().toInt(&ok);
+        retries = ok && value >= 0 && value <= 100 ? value : 3;
+    }
     setServer(address, subdir, proxyServer, proxyPort);
 
     speedTimer = new QTimer(this);
@@ -122,7 +127,7 @@ void THttp::requestFinished(int id, bool error)
 }
 
 THttp::Outcome THttp::run(const QByteArray &method, const QString &path, QIODevice *sink, QByteArray *text,
-                          QIODevice *body, int *status)
+                          QIODevice *body, int *status, RunOptions *options)
 {
     const int id = ++requestId;
     const int statusBefore = lastStatusCode;
@@ -130,6 +135,10 @@ THttp::Outcome THttp::run(const QByteArray &method, const QString &path, QIODevi
     lastDone = 0;
     if (status)
         *status = 0;
+    if (cancelFlag) {
+        lastTransferFailed = true;
+        return Outcome::Failed;
+    }
 
     // The path goes out as built, as Latin-1 bytes: only what a request line
     // cannot carry raw is encoded, escapes already in it are not encoded again.
@@ -143,6 +152,10 @@ THttp::Outcome THttp::run(const QByteArray &method, const QString &path, QIODevi
     request.setRawHeader(QByteArrayLiteral("Accept-Encoding"), QByteArrayLiteral("identity"));
     if (body)
         request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/octet-stream"));
+    if (options) {
+        for (const auto &header : std::as_const(options->headers))
+            request.setRawHeader(header.first, header.second);
+    }
 
     stateChanged(2);
     QNetworkReply *reply = method == "POST" ? manager->post(request, body) : manager->get(request);
@@ -150,10 +163,22 @@ THttp::Outcome THttp::run(const QByteArray &method, const QString &path, QIODevi
     // while this much is unread.
     if (sink)
         reply->setReadBufferSize(1024 * 1024);
+    activeReply = reply;
     bool headerSeen = false;
     bool tooLarge = false;
     bool writeFailed = false;
     qint64 bodyBytes = 0;
+    // A transfer with a header decision writes only what it was told to keep.
+    bool decided = !(options && options->onHeader);
+    BodyUse use = BodyUse::Write;
+    auto decide = [&]() {
+        if (decided || !reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
+            return;
+        decided = true;
+        use = options->onHeader(reply);
+        if (use == BodyUse::Abort)
+            reply->abort();
+    };
 
     // Downloads pass through one reused buffer: no allocation per chunk.
     QByteArray buffer;
@@ -161,9 +186,14 @@ THttp::Outcome THttp::run(const QByteArray &method, const QString &path, QIODevi
         buffer.resize(256 * 1024);
     auto take = [&]() {
         if (sink) {
+            decide();
+            if (!decided || use == BodyUse::Abort)
+                return;
             qint64 count = 0;
             while (!writeFailed && (count = reply->read(buffer.data(), buffer.size())) > 0) {
                 bodyBytes += count;
+                if (use == BodyUse::Discard)
+                    continue;
                 if (sink->write(buffer.constData(), count) != count) {
                     qCDebug(lcService) << "cannot write the download:" << sink->errorString();
                     writeFailed = true;
@@ -189,6 +219,8 @@ THttp::Outcome THttp::run(const QByteArray &method, const QString &path, QIODevi
             headerSeen = true;
             stateChanged(4);
             responseHeaderReceived(reply);
+            if (sink)
+                decide();
         }
     });
     connect(reply, &QNetworkReply::readyRead, this, take);
@@ -199,10 +231,13 @@ THttp::Outcome THttp::run(const QByteArray &method, const QString &path, QIODevi
     connect(reply, &QNetworkReply::finished, &waitLoop, &QEventLoop::quit);
     // User input waits: a click during a request must not start a second one.
     if (!reply->isFinished())
-        waitLoop.exec(QEventLoop::ExcludeUserInputEvents);
+        waitLoop.exec(userInputAllowed ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
     // An aborted reply (stall time-out) is closed and has nothing left to read.
     if (!tooLarge && !writeFailed && reply->isOpen())
         take();
+    activeReply = nullptr;
+    if (options)
+        options->writeFailed = writeFailed;
     if (!headerSeen && reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
         headerSeen = true;
         responseHeaderReceived(reply);
@@ -223,7 +258,8 @@ THttp::Outcome THttp::run(const QByteArray &method, const QString &path, QIODevi
     // the body is the end of the connection, so a drop cannot be told apart.
     const bool shortBody
         = headerSeen && announced.isValid() && method != "HEAD" && bodyBytes != announced.toLongLong();
-    const bool failed = tooLarge || writeFailed || shortBody || transportFailed || !headerSeen;
+    const bool aborted = decided && use == BodyUse::Abort;
+    const bool failed = tooLarge || writeFailed || shortBody || transportFailed || !headerSeen || aborted;
     requestFinished(id, failed || error != QNetworkReply::NoError);
     if (error != QNetworkReply::NoError)
         qCDebug(lcService) << "error" << error << reply->errorString();
@@ -364,6 +400,129 @@ qint64 THttp::getFileSize(const QString &entry)
     return answeredOk() ? ServiceAnswers::fileSize(answer) : -1;
 }
 
+QList<qint64> THttp::fileSizes(const QStringList &entries)
+{
+    fileCount = int(entries.size());
+    QList<qint64> sizes;
+    for (const QString &entry : entries) {
+        sizes << getFileSize(entry);
+        expectedTotal += sizes.last();
+    }
+    return sizes;
+}
+
+void THttp::cancel()
+{
+    cancelFlag = true;
+    if (activeReply)
+        activeReply->abort();
+    emit cancelRequested();
+}
+
+namespace {
+
+// "bytes FIRST-LAST/LENGTH" of a 206 answer; false for any other form.
+bool parseContentRange(const QByteArray &value, qint64 *first, qint64 *last, qint64 *length)
+{
+    const QByteArray text = value.trimmed();
+    if (!text.startsWith("bytes "))
+        return false;
+    const QByteArray spec = text.mid(6).trimmed();
+    const int dash = spec.indexOf('-');
+    const int slash = spec.indexOf('/');
+    if (dash <= 0 || slash <= dash + 1)
+        return false;
+    bool ok1 = false;
+    bool ok2 = false;
+    bool ok3 = false;
+    *first = spec.left(dash).toLongLong(&ok1);
+    *last = spec.mid(dash + 1, slash - dash - 1).toLongLong(&ok2);
+    *length = spec.mid(slash + 1).toLongLong(&ok3);
+    return ok1 && ok2 && ok3 && *first >= 0 && *last >= *first && *length > *last;
+}
+
+} // namespace
+
+THttp::TransferResult THttp::transfer(const QString &path, QFile &file, const TransferConditions &conditions)
+{
+    TransferResult result;
+    RunOptions options;
+    if (conditions.offset > 0) {
+        options.headers.append({ QByteArrayLiteral("Range"),
+                                 "bytes=" + QByteArray::number(conditions.offset) + '-' });
+        if (!conditions.ifRange.isEmpty())
+            options.headers.append({ QByteArrayLiteral("If-Range"), conditions.ifRange });
+    }
+    if (!conditions.ifNoneMatch.isEmpty())
+        options.headers.append({ QByteArrayLiteral("If-None-Match"), conditions.ifNoneMatch });
+    else if (!conditions.ifModifiedSince.isEmpty())
+        options.headers.append({ QByteArrayLiteral("If-Modified-Since"), conditions.ifModifiedSince });
+
+    bool startOver = false;
+    bool fileFailed = false;
+    options.onHeader = [&](QNetworkReply *reply) {
+        result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        result.etag = reply->rawHeader(QByteArrayLiteral("ETag"));
+        result.lastModified = reply->rawHeader(QByteArrayLiteral("Last-Modified"));
+        if (result.status == 200) {
+            // The whole file: whatever was held is replaced.
+            const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+            result.length = length.isValid() ? length.toLongLong() : -1;
+            if (!file.resize(0) || !file.seek(0)) {
+                fileFailed = true;
+                return BodyUse::Abort;
+            }
+            progressBase = 0;
+            return BodyUse::Write;
+        }
+        if (result.status == 206) {
+            qint64 first = 0;
+            qint64 last = 0;
+            qint64 length = 0;
+            // Only the rest of what is held fits: any other piece starts the file over.
+            if (conditions.offset <= 0
+                || !parseContentRange(reply->rawHeader(QByteArrayLiteral("Content-Range")), &first, &last,
+                                      &length)
+                || first != conditions.offset || last != length - 1) {
+                qCDebug(lcService) << "range answer does not fit" << conditions.offset
+                                   << reply->rawHeader(QByteArrayLiteral("Content-Range"));
+                startOver = true;
+                return BodyUse::Abort;
+            }
+            result.length = length;
+            if (!file.seek(conditions.offset)) {
+                fileFailed = true;
+                return BodyUse::Abort;
+            }
+            progressBase = conditions.offset;
+            return BodyUse::Write;
+        }
+        if (result.status == 416)
+            startOver = true;
+        return BodyUse::Discard;
+    };
+
+    int status = 0;
+    const Outcome outcome = run("GET", path, &file, nullptr, nullptr, &status, &options);
+    progressBase = 0;
+    const bool flushed = file.flush();
+    if (cancelFlag)
+        result.kind = TransferResult::Cancelled;
+    else if (startOver)
+        result.kind = TransferResult::StartOver;
+    else if (fileFailed || options.writeFailed || !flushed)
+        result.kind = TransferResult::Refused;
+    else if (outcome == Outcome::Complete && (status == 200 || status == 206))
+        result.kind = TransferResult::Complete;
+    else if (outcome == Outcome::Complete && status == 304)
+        result.kind = TransferResult::NotModified;
+    else if (outcome == Outcome::Complete)
+        result.kind = TransferResult::Refused;
+    else
+        result.kind = TransferResult::Broken;
+    return result;
+}
+
 qint64 THttp::sumFileSizes(const QStringList &entries)
 {
     fileCount = int(entries.size());
@@ -409,7 +568,9 @@ void THttp::dataReadProgress(qint64 done, qint64 total)
         bytesThisSecond += done - lastDone;
         lastDone = done;
     }
-    emit emitValue(done, total, timeDownload, speedDownload, receivedTotal);
+    // A resumed transfer shows the whole file: what was held counts as done.
+    emit emitValue(done + progressBase, total >= 0 ? total + progressBase : total, timeDownload, speedDownload,
+                   receivedTotal);
     qCDebug(lcService) << done;
 }
 

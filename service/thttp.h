@@ -1,9 +1,14 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
+class QFile;
 class QIODevice;
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -35,6 +40,9 @@ public:
     int port() const { return httpPort; }
     int ftpPort() const { return ftpServerPort; }
     int stallTimeout() const { return stallSeconds; }
+    /// "server/download_retries": how often a broken package transfer is
+    /// resumed within a run (3 when absent, 0 switches retries off).
+    int downloadRetries() const { return retries; }
     /// "server/use_proxy_parameters" as written ("0" when absent); the
     /// version-report upload connects directly only when it is "0".
     QString useProxyParametersText() const { return useProxyText; }
@@ -59,6 +67,47 @@ public:
                              const QString &mitVersion, const QString &product, const QString &key);
     qint64 getFileSize(const QString &entry);
     qint64 sumFileSizes(const QStringList &entries);
+    /// The sizes of every entry (one request each), added to the running sum
+    /// like sumFileSizes().
+    QList<qint64> fileSizes(const QStringList &entries);
+
+    /// What a package transfer sends beside the GET: the bytes already held
+    /// (offset > 0 asks for the rest with Range) and the validators.
+    struct TransferConditions
+    {
+        qint64 offset = 0;
+        QByteArray ifRange;
+        QByteArray ifNoneMatch;
+        QByteArray ifModifiedSince;
+    };
+    struct TransferResult
+    {
+        enum Kind {
+            Complete, // 200 or a fitting 206, the whole body arrived
+            NotModified, // 304: the copy held is current
+            StartOver, // 416 or a 206 that does not fit what is held
+            Broken, // dropped, stalled or unreachable: worth resuming
+            Refused, // another HTTP status, or the file could not be written
+            Cancelled,
+        };
+        Kind kind = Refused;
+        int status = 0;
+        qint64 length = -1; // whole length of the file as announced, -1 unknown
+        QByteArray etag;
+        QByteArray lastModified;
+    };
+    /// One GET of path into file (open for reading and writing). A 206 that
+    /// starts at conditions.offset is appended there, a 200 replaces the
+    /// file's content, anything else leaves it as it was.
+    TransferResult transfer(const QString &path, QFile &file, const TransferConditions &conditions);
+
+    /// Aborts the request that runs and fails every request until resetCancel().
+    void cancel();
+    void resetCancel() { cancelFlag = false; }
+    bool cancelled() const { return cancelFlag; }
+    /// Lets the request waits deliver user input (a window that guards its
+    /// own buttons turns this on, so that its Cancel can be pressed).
+    void setUserInputAllowed(bool allowed) { userInputAllowed = allowed; }
     bool uploadFile(const QString &localFolder, const QString &remotePrefix, const QString &fileName);
     QString getDateTimeMs();
     QString getDateStamp();
@@ -77,6 +126,8 @@ public:
 signals:
     void emitValue(qint64 done, qint64 total, const QString &timeDownload, const QString &speedDownload,
                    qint64 baseTotalValue);
+    /// cancel() was called.
+    void cancelRequested();
 
 public slots:
     void stateChanged(int state);
@@ -87,10 +138,19 @@ public slots:
 
 private:
     enum class Outcome { Complete, Failed };
+    enum class BodyUse { Write, Discard, Abort };
+    /// Extras of a package transfer: request headers, a decision on the body
+    /// once the header is in, and whether writing the body failed.
+    struct RunOptions
+    {
+        QList<QPair<QByteArray, QByteArray>> headers;
+        std::function<BodyUse(QNetworkReply *)> onHeader;
+        bool writeFailed = false;
+    };
     /// Runs one request; the body goes to sink (a file) or is collected in text.
     /// status receives this request's HTTP status (0 when no header came).
     Outcome run(const QByteArray &method, const QString &path, QIODevice *sink, QByteArray *text,
-                QIODevice *body = nullptr, int *status = nullptr);
+                QIODevice *body = nullptr, int *status = nullptr, RunOptions *options = nullptr);
     void responseHeaderReceived(QNetworkReply *reply);
 
     QNetworkAccessManager *manager = nullptr;
@@ -101,7 +161,12 @@ private:
     int httpPort = 80;
     int ftpServerPort = 21;
     int stallSeconds = 60;
+    int retries = 3;
     int requestId = 0;
+    bool cancelFlag = false;
+    bool userInputAllowed = false;
+    QPointer<QNetworkReply> activeReply;
+    qint64 progressBase = 0; // bytes a resumed transfer already had
 
     int lastStatusCode = 0;
     bool lastTransferFailed = false;

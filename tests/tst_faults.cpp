@@ -73,6 +73,8 @@ struct Site
     std::unique_ptr<ServiceFixture> service;
     FtpFixture ftp { QStringLiteral("drumelfask"), QStringLiteral("vilta") };
     QHash<QString, QByteArray> settingsBefore;
+    // One try per package unless a row is about resuming.
+    QByteArray retries = "download_retries=0\n";
 
     bool makeCatalogue()
     {
@@ -108,7 +110,7 @@ struct Site
         qputenv("UPDATE_HUB_DRIVES", ws.filePath(QStringLiteral("card")).toLocal8Bit());
         if (!ServiceFixture::writeHttpServerIni(ws.path(), service->port(), QStringLiteral("praxo"),
                                                 "ftp_port=" + QByteArray::number(ftp.port())
-                                                    + "\nstall_timeout=2\n"))
+                                                    + "\nstall_timeout=2\n" + retries))
             return false;
         for (const QString &name : settingsFiles)
             settingsBefore.insert(name, ws.readFile(name));
@@ -393,7 +395,11 @@ private slots:
         row(QStringLiteral("release lists"), releases, QStringLiteral("status 500"), Done);
         // A notifier version that cannot be read as newer is ignored.
         row(QStringLiteral("notifier version"), notifier, QStringLiteral("status 500"), Done);
-        // Downloads are not checked: the archive test stops the installation.
+        // A dropped or stalled package is resumed within the run (retries on).
+        row(QStringLiteral("download"), pcPackage, QStringLiteral("close 100 first 1"), Done);
+        row(QStringLiteral("download"), pcPackage, QStringLiteral("stall 100 first 1"), Done);
+        // With retries off a broken download ends as before: the archive test
+        // stops the installation.
         const QString pcCorrupt = QStringLiteral("Archivio varno_pc_release_0-3.70.zip: Corrotto.");
         row(QStringLiteral("download"), pcPackage, QStringLiteral("status 404"), Corrupt, pcCorrupt);
         row(QStringLiteral("download"), pcPackage, QStringLiteral("close 100"), Corrupt, pcCorrupt);
@@ -419,6 +425,8 @@ private slots:
             QSKIP("the FTP server module is not installed");
         Site site;
         QVERIFY(site.makeCatalogue());
+        if (fault.contains(QLatin1String(" first ")))
+            site.retries = "download_retries=1\n";
         // Runs that stop before the installation need no FTP server.
         QVERIFY(site.start({ fault }, expected != Message || !knownFault.isEmpty()));
         const RunResult run = drive(site);

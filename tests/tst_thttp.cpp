@@ -2,6 +2,7 @@
 // request lines as the service logged them, answers and sentinels, the status
 // rules, part-file downloads and their failures, uploads, time-outs and the
 // proxy, and one connection for a whole series of requests.
+#include "service/packagedownload.h"
 #include "service/thttp.h"
 #include "support/servicefixture.h"
 #include "support/workspace.h"
@@ -381,6 +382,191 @@ private slots:
 
         // The same client goes on working afterwards.
         QCOMPARE(s.http->getText(QStringLiteral("/files/varnohub/good.txt")), QStringLiteral("fine"));
+    }
+
+    void resumedDownloads_data()
+    {
+        // first: the faults of a first fetch without retries ("-": none made);
+        // tamper: what happens to the cache or the file between the fetches;
+        // second: the faults of a fetch with two retries; requests: status and
+        // headers of each request of the second fetch; sent: body bytes the
+        // service sent in it (-1: not checked, a transfer cut by the client).
+        QTest::addColumn<QByteArray>("first");
+        QTest::addColumn<QString>("tamper");
+        QTest::addColumn<QByteArray>("second");
+        QTest::addColumn<bool>("done");
+        QTest::addColumn<QStringList>("requests");
+        QTest::addColumn<qint64>("sent");
+        const QByteArray drop = "close 100000";
+        QTest::newRow("continued with If-Range")
+            << drop << QString() << QByteArray() << true << QStringList { "206 Range If-Range" } << qint64(300000);
+        QTest::newRow("service ignores Range")
+            << drop << QString() << QByteArray("norange") << true << QStringList { "200 Range If-Range" }
+            << qint64(400000);
+        QTest::newRow("206 that starts elsewhere")
+            << drop << QString() << QByteArray("badrange 1000 first 1") << true
+            << QStringList { "206 Range If-Range", "200" } << qint64(-1);
+        QTest::newRow("416") << drop << QString() << QByteArray("unsatisfiable") << true
+                             << QStringList { "416 Range If-Range", "200" } << qint64(400021);
+        QTest::newRow("file changed between runs")
+            << drop << QStringLiteral("change") << QByteArray() << true << QStringList { "200 Range If-Range" }
+            << qint64(400000);
+        QTest::newRow("no validator: Range alone")
+            << drop + "\n/files/varnohub/pkg/ => novalidator" << QString() << QByteArray("novalidator") << true
+            << QStringList { "206 Range" } << qint64(300000);
+        QTest::newRow("garbled record") << drop << QStringLiteral("garble") << QByteArray() << true
+                                        << QStringList { "200" } << qint64(400000);
+        QTest::newRow("part file longer than announced")
+            << drop << QStringLiteral("grow") << QByteArray() << true << QStringList { "200" } << qint64(400000);
+        QTest::newRow("part file gone") << drop << QStringLiteral("removepart") << QByteArray() << true
+                                        << QStringList { "200" } << qint64(400000);
+        QTest::newRow("dropped twice, resumed within the run")
+            << QByteArray("-") << QString() << QByteArray("close 150000 first 2") << true
+            << QStringList { "200", "206 Range If-Range", "206 Range If-Range", "..." } << qint64(-1);
+        QTest::newRow("stalled, resumed within the run")
+            << QByteArray("-") << QString() << QByteArray("stall 150000 first 1") << true
+            << QStringList { "200", "206 Range If-Range" } << qint64(400000);
+        // The network layer may send a request again by itself after a
+        // dropped connection: "..." allows more of the line before it.
+        QTest::newRow("tries used up") << QByteArray("-") << QString() << QByteArray("close 1000") << false
+                                       << QStringList { "200", "206 Range If-Range", "206 Range If-Range", "..." }
+                                       << qint64(-1);
+        QTest::newRow("whole copy reused after a 304")
+            << QByteArray() << QString() << QByteArray() << true << QStringList { "304 If-None-Match" }
+            << qint64(0);
+        QTest::newRow("whole copy of a changed file fetched again")
+            << QByteArray() << QStringLiteral("change") << QByteArray() << true
+            << QStringList { "200 If-None-Match" } << qint64(400000);
+        QTest::newRow("whole copy without validator: size decides")
+            << QByteArray("novalidator") << QString() << QByteArray("novalidator") << true << QStringList {}
+            << qint64(0);
+        QTest::newRow("a shorter file than planned is discarded")
+            << QByteArray("-") << QStringLiteral("shrink") << QByteArray() << false << QStringList { "200" }
+            << qint64(399999);
+    }
+
+    void resumedDownloads()
+    {
+        QFETCH(QByteArray, first);
+        QFETCH(QString, tamper);
+        QFETCH(QByteArray, second);
+        QFETCH(bool, done);
+        QFETCH(QStringList, requests);
+        QFETCH(qint64, sent);
+        Setup s;
+        QVERIFY(s.start(QByteArray(), "download_retries=0\nstall_timeout=1\n"));
+        QByteArray package(400000, Qt::Uninitialized);
+        for (qsizetype i = 0; i < package.size(); ++i)
+            package[i] = char(i * 13 + i / 1000);
+        QVERIFY(s.service.writeFile(QStringLiteral("pkg/a.zip"), package));
+        const QString path = QStringLiteral("/files/varnohub/pkg/a.zip");
+        const DownloadCache cache;
+        QVERIFY(s.ws.makeDir(QStringLiteral("work")));
+        const auto rules = [](const QByteArray &faults) {
+            QByteArray text = "[faults]\n";
+            for (const QByteArray &fault : faults.split('\n')) {
+                if (!fault.isEmpty())
+                    text += fault.contains("=>") ? fault + '\n' : "/files/varnohub/pkg/ => " + fault + '\n';
+            }
+            return text;
+        };
+
+        if (first != "-") {
+            QVERIFY(s.service.writeCatalogue(rules(first)));
+            PackageDownload fetch(*s.http, cache);
+            const auto outcome
+                = fetch.fetch(path, QStringLiteral("a.zip"), package.size(), QStringLiteral("work/a.zip"));
+            QCOMPARE(outcome == PackageDownload::Outcome::Done, first.isEmpty() || first == "novalidator");
+            QVERIFY(QFile::remove(s.ws.filePath(QStringLiteral("work/a.zip"))) == (outcome == PackageDownload::Outcome::Done));
+        }
+        qint64 planned = package.size();
+        if (tamper == QLatin1String("change")) {
+            // Same size, other bytes, a later modification time.
+            QTest::qWait(1100);
+            package[0] = char(package[0] + 1);
+            package[399999] = char(package[399999] + 1);
+            QVERIFY(s.service.writeFile(QStringLiteral("pkg/a.zip"), package));
+        } else if (tamper == QLatin1String("garble")) {
+            QVERIFY(s.ws.writeFile(QStringLiteral("work/.update_hub/downloads/a.zip.record"), "length=x\n\x01"));
+        } else if (tamper == QLatin1String("grow")) {
+            QFile part(s.ws.filePath(QStringLiteral("work/.update_hub/downloads/a.zip.part")));
+            QVERIFY(part.open(QIODevice::Append));
+            part.write(QByteArray(400000, 'x'));
+        } else if (tamper == QLatin1String("removepart")) {
+            QVERIFY(QFile::remove(s.ws.filePath(QStringLiteral("work/.update_hub/downloads/a.zip.part"))));
+        } else if (tamper == QLatin1String("shrink")) {
+            package.chop(1);
+            QVERIFY(s.service.writeFile(QStringLiteral("pkg/a.zip"), package));
+        }
+
+        QVERIFY(s.service.writeCatalogue(rules(second)));
+        QVERIFY(ServiceFixture::writeHttpServerIni(s.ws.path(), s.service.port(), QStringLiteral("custom"),
+                                                   "download_retries=2\nstall_timeout=1\n"));
+        s.http = std::make_unique<THttp>();
+        s.service.clearLog();
+        PackageDownload fetch(*s.http, cache);
+        fetch.firstWaitMs = 50;
+        int retries = 0;
+        fetch.onRetry = [&retries](int, int) { ++retries; };
+        const auto outcome = fetch.fetch(path, QStringLiteral("a.zip"), planned, QStringLiteral("work/a.zip"));
+        QCOMPARE(outcome == PackageDownload::Outcome::Done, done);
+
+        QStringList seen;
+        for (const QString &line : s.service.requestsWithHeaders()) {
+            // "GET TARGET STATUS [Name: value]..." -> "STATUS Name Name"
+            QStringList words { line.section(QLatin1Char(' '), 2, 2) };
+            for (const QString &header : line.section(QLatin1Char(' '), 3).split(QLatin1Char('['), Qt::SkipEmptyParts))
+                words << header.section(QLatin1Char(':'), 0, 0);
+            seen << words.join(QLatin1Char(' '));
+        }
+        if (requests.endsWith(QStringLiteral("..."))) {
+            requests.removeLast();
+            while (seen.size() > requests.size() && seen.last() == requests.last())
+                seen.removeLast();
+        }
+        QCOMPARE(seen.join(QLatin1Char(',')), requests.join(QLatin1Char(',')));
+        if (sent >= 0)
+            QCOMPARE(s.service.bytesSent(), sent);
+        if (done) {
+            QVERIFY(s.ws.readFile(QStringLiteral("work/a.zip")) == package);
+            QVERIFY(!QFile::exists(cache.partFile(QStringLiteral("a.zip"))));
+        } else {
+            // Never a package in place from bytes that do not fit.
+            QVERIFY(!QFile::exists(s.ws.filePath(QStringLiteral("work/a.zip"))));
+        }
+        // Only a broken transfer waits for a retry; a start-over goes on at once.
+        QCOMPARE(retries > 0, second.startsWith("close") || second.startsWith("stall"));
+        if (!done && retries > 0)
+            QCOMPARE(retries, s.http->downloadRetries());
+    }
+
+    void cacheRecords_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("whole") << QByteArray("path=/a.zip\nlength=10\netag=\"x\"\nlast_modified=\nreceived=4\n") << true;
+        QTest::newRow("unknown length") << QByteArray("path=/a.zip\nlength=-1\nreceived=4\n") << true;
+        QTest::newRow("no path") << QByteArray("length=10\nreceived=4\n") << false;
+        QTest::newRow("more received than announced") << QByteArray("path=/a\nlength=3\nreceived=4\n") << false;
+        QTest::newRow("count that is no number") << QByteArray("path=/a\nlength=3x\nreceived=1\n") << false;
+        QTest::newRow("line without a key") << QByteArray("path=/a\nlength=3\nreceived=1\ngarbage\n") << false;
+        QTest::newRow("empty") << QByteArray() << false;
+    }
+
+    void cacheRecords()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(bool, valid);
+        DownloadCache::Record record;
+        QCOMPARE(DownloadCache::parse(text, &record), valid);
+        if (valid) {
+            DownloadCache::Record again;
+            QVERIFY(DownloadCache::parse(DownloadCache::format(record), &again));
+            QCOMPARE(again.path, record.path);
+            QCOMPARE(again.length, record.length);
+            QCOMPARE(again.etag, record.etag);
+            QCOMPARE(again.received, record.received);
+        }
     }
 
     void slowButSteadyIsNotAStall()

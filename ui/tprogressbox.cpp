@@ -4,7 +4,10 @@
 #include "ui/dialogstyle.h"
 #include "ui_tprogressbox.h"
 
+#include <QCloseEvent>
+#include <QKeyEvent>
 #include <QResizeEvent>
+#include <QToolButton>
 
 #include <climits>
 
@@ -37,6 +40,7 @@ TProgressBox::TProgressBox(QWidget *parent)
     ui->progressBarTotal->setValue(0);
     ui->lblTempoRimanente->setText(TTranslator::instance()->translate(QStringLiteral("Tempo rimanente:")));
     ui->lblVelocitaDownload->setText(TTranslator::instance()->translate(QStringLiteral("Velocità:")));
+    connect(ui->tbCancel, &QToolButton::clicked, this, &TProgressBox::cancelRequested);
 }
 
 TProgressBox::~TProgressBox()
@@ -78,6 +82,28 @@ void TProgressBox::updateProgress(qint64 done, qint64 total, const QString &time
     setBarProgress(ui->progressBarTotal, overallDone, overallTotal != 0 ? overallTotal : total);
     showPair(ui->lblTempoRimanente, ui->lblTime, timeLeft, "Tempo rimanente:");
     showPair(ui->lblVelocitaDownload, ui->lblVelocita, speed, "Velocità:");
+}
+
+void TProgressBox::keyPressEvent(QKeyEvent *event)
+{
+    // Escape asks to stop the work instead of hiding the window over it.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        emit cancelRequested();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void TProgressBox::closeEvent(QCloseEvent *event)
+{
+    // Closed by the user (the close control): a cancel; by the code: closed.
+    if (event->spontaneous()) {
+        event->ignore();
+        emit cancelRequested();
+        return;
+    }
+    QDialog::closeEvent(event);
 }
 
 void TProgressBox::resizeEvent(QResizeEvent *event)

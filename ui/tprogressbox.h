@@ -31,8 +31,15 @@ public:
     /// maximum fits an int; the value is kept inside 0..maximum.
     static void setBarProgress(QProgressBar *bar, qint64 value, qint64 maximum);
 
+signals:
+    /// tbCancel, Escape or the close control: the window stays until the
+    /// work it shows has stopped and its owner closes it.
+    void cancelRequested();
+
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     Ui::TProgressBox *ui;

@@ -10,4 +10,9 @@ class TWaitBox : public TMessagebox
 public:
     explicit TWaitBox(QWidget *parent);
     void showNow();
+
+protected:
+    // The box stays while the work goes on: Escape and the close control do nothing.
+    void keyPressEvent(QKeyEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 };

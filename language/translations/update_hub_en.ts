@@ -137,6 +137,10 @@
         <translation>Update in progress...</translation>
     </message>
     <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
         <source>Tempo rimanente:</source>
         <translation>Time left:</translation>
     </message>
@@ -214,6 +218,18 @@
     <message>
         <source>download aggiornamenti in corso...</source>
         <translation>downloading updates...</translation>
+    </message>
+    <message>
+        <source>Connessione interrotta, nuovo tentativo in corso...</source>
+        <translation>Connection lost, trying again...</translation>
+    </message>
+    <message>
+        <source>Aggiornamento annullato.</source>
+        <translation>Update cancelled.</translation>
+    </message>
+    <message>
+        <source>Il prossimo aggiornamento riprenderà da dove si è interrotto.</source>
+        <translation>The next update will continue where this one stopped.</translation>
     </message>
     <message>
         <source> estrazione archivio aggiornamenti in corso... </source>

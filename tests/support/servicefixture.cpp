@@ -100,6 +100,28 @@ QStringList ServiceFixture::requestLines() const
     return requests;
 }
 
+QStringList ServiceFixture::requestsWithHeaders() const
+{
+    QStringList requests;
+    for (const QString &line : logLines()) {
+        if (!line.startsWith(QLatin1Char('#')))
+            requests.append(line);
+        else if (line.startsWith(QLatin1String("#  ")) && !requests.isEmpty())
+            requests.last() += QLatin1String(" [") + line.mid(3) + QLatin1Char(']');
+    }
+    return requests;
+}
+
+qint64 ServiceFixture::bytesSent() const
+{
+    qint64 sent = 0;
+    for (const QString &line : logLines()) {
+        if (line.startsWith(QLatin1String("# sent ")))
+            sent += line.section(QLatin1Char(' '), 2, 2).toLongLong();
+    }
+    return sent;
+}
+
 int ServiceFixture::connectionCount() const
 {
     int count = 0;

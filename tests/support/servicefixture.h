@@ -31,6 +31,11 @@ public:
     QString logPath() const;
     /// The logged requests ("METHOD TARGET STATUS"), oldest first.
     QStringList requestLines() const;
+    /// The logged requests with the range and conditional headers they carried:
+    /// "METHOD TARGET STATUS" followed by " [Name: value]" for each.
+    QStringList requestsWithHeaders() const;
+    /// The body bytes the service sent since the last clearLog().
+    qint64 bytesSent() const;
     /// The number of new TCP connections logged since the last clearLog().
     int connectionCount() const;
     void clearLog();
