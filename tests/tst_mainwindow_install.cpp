@@ -17,6 +17,8 @@
 
 #include <QDate>
 #include <QLabel>
+#include <QMouseEvent>
+#include <QProgressBar>
 #include <QRegularExpression>
 #include <QDirIterator>
 #include <QProcess>
@@ -361,6 +363,157 @@ private slots:
         QVERIFY(!site.exists(QStringLiteral("card/varno/syslang.ini")));
         QCOMPARE(statusLines(site).mid(0, 2),
                  QStringList({ today + QStringLiteral(" : update sys file"), today + QStringLiteral(" : load mails") }));
+    }
+
+    // Cancel through the real window: the tool button or Escape while a
+    // package waits for its retry, the button during the extraction of a large
+    // package, and closing the window. The run stops with its message, nothing
+    // on the card or the PC has changed, and Ok continues where it stopped.
+    void cancelStopsTheRun_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("duringExtraction");
+        QTest::newRow("tbCancel while a transfer waits for its retry") << QStringLiteral("button") << false;
+        QTest::newRow("Escape while a transfer waits for its retry") << QStringLiteral("escape") << false;
+        QTest::newRow("tbCancel during the extraction") << QStringLiteral("button") << true;
+        QTest::newRow("closing the window during a download") << QStringLiteral("close") << false;
+    }
+
+    void cancelStopsTheRun()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, duringExtraction);
+        if (!FtpFixture::available())
+            QSKIP("the FTP server module is not installed");
+        Site site;
+        QVERIFY(site.start(1, 1));
+        const QString package = QStringLiteral("praxo/ad/auto/ita/ad_auto_ita_1.10.zip");
+        if (duringExtraction) {
+            // Long enough to extract that the press lands inside it.
+            QVERIFY(writeLargePackage(site.catalogue.filePath(package), QStringLiteral("diag/auto/ita/ad.dat"),
+                                      qint64(256) << 20));
+        } else {
+            QFile catalogue(site.catalogue.filePath(QStringLiteral("service.ini")));
+            QVERIFY(catalogue.open(QIODevice::Append));
+            catalogue.write("\n[faults]\n/files/varnohub/" + package.toLatin1() + " => close 100 first 1\n");
+        }
+        const QByteArray oldPcSyslang = site.file(QStringLiteral("syslang.ini"));
+
+        ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
+        MainWindow w;
+        w.show();
+        QVERIFY(planRun(w));
+
+        // Pressed once the run is where the row wants it; the window's own
+        // buttons are tried first and must start nothing.
+        int pageAfterClick = -1;
+        bool pressed = false;
+        QTimer press;
+        press.setInterval(5);
+        QObject::connect(&press, &QTimer::timeout, [&] {
+            TProgressBox *box = w.progressWindow();
+            if (pressed || !box->isVisible())
+                return;
+            const QString message = box->findChild<QLabel *>(QStringLiteral("lblMessage"))->text();
+            const bool ready = duringExtraction
+                ? message.contains(QLatin1String("estrazione"))
+                    && box->findChild<QProgressBar *>(QStringLiteral("progressBar"))->value() > 0
+                : message == QLatin1String("Connessione interrotta, nuovo tentativo in corso...");
+            if (!ready)
+                return;
+            pressed = true;
+            click(w, "tbDownload");
+            pageAfterClick = child<QStackedWidget>(w, "stackedWidget")->currentIndex();
+            if (how == QLatin1String("escape"))
+                QTest::keyClick(box, Qt::Key_Escape);
+            else if (how == QLatin1String("close"))
+                w.close();
+            else
+                QTest::mouseClick(box->findChild<QToolButton *>(QStringLiteral("tbCancel")), Qt::LeftButton);
+            // A second press changes nothing.
+            QTest::mouseClick(box->findChild<QToolButton *>(QStringLiteral("tbCancel")), Qt::LeftButton);
+        });
+        press.start();
+        click(w, "tbOkAggiornamentiDisponibili");
+        press.stop();
+
+        QVERIFY(pressed);
+        QCOMPARE(pageAfterClick, 1);
+        // A window on its way out asks nothing more.
+        const QStringList said = how == QLatin1String("close")
+            ? QStringList()
+            : QStringList({ QStringLiteral("Aggiornamento annullato. "
+                                           "Il prossimo aggiornamento riprenderà da dove si è interrotto.") });
+        QCOMPARE(answerer.messages(), said);
+        QVERIFY(!w.progressWindow()->isVisible());
+        // Nothing installed on either side; only the download cache remains in flight.
+        QVERIFY(site.file(QStringLiteral("card/varno/main")).contains("EXEC_VERSION=1.00"));
+        QVERIFY(!site.exists(QStringLiteral("card/varno/diag/auto/ita/ad.dat")));
+        QVERIFY(!site.exists(QStringLiteral("main.exe")));
+        QCOMPARE(site.file(QStringLiteral("syslang.ini")), oldPcSyslang);
+        QVERIFY(QDir(site.ws.filePath(QStringLiteral("card/.update_hub")))
+                    .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                    .isEmpty());
+        QCOMPARE(QDir(site.ws.filePath(QStringLiteral("work/.update_hub")))
+                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList({ QStringLiteral("downloads") }));
+        QVERIFY(site.ftp.fileNames(QStringLiteral("varnohub/log/versione")).isEmpty());
+
+        if (how == QLatin1String("close")) {
+            QTRY_VERIFY(!w.isVisible());
+            return;
+        }
+        QCOMPARE(stepPage(w), 2);
+        QVERIFY(child<QToolButton>(w, "tbOkAggiornamentiDisponibili")->isEnabled());
+
+        // Ok continues: the broken package from where it stopped, the rest from the cache.
+        site.service->clearLog();
+        click(w, "tbOkAggiornamentiDisponibili");
+        QCOMPARE(stepPage(w), 3);
+        QVERIFY(site.file(QStringLiteral("card/varno/main")).contains("EXEC_VERSION=2.10"));
+        QVERIFY(site.exists(QStringLiteral("card/varno/diag/auto/ita/ad.dat")));
+        const QStringList transfers = site.service->requestsWithHeaders().filter(package);
+        if (!duringExtraction) {
+            QCOMPARE(transfers.size(), 1);
+            QVERIFY2(transfers.first().contains(QLatin1String(" 206 [Range: bytes=100-]")), qPrintable(transfers.first()));
+        } else {
+            // A package received whole is not sent again.
+            QVERIFY2(transfers.filter(QStringLiteral(" 200")).isEmpty(), qPrintable(transfers.join(QLatin1Char('|'))));
+        }
+    }
+
+    void windowMovesByItsToolBarAndStepStrip_data()
+    {
+        QTest::addColumn<QString>("surface");
+        QTest::newRow("tool bar") << QStringLiteral("frameButton");
+        QTest::newRow("step strip") << QStringLiteral("lblStep2");
+    }
+
+    void windowMovesByItsToolBarAndStepStrip()
+    {
+        QFETCH(QString, surface);
+        TestWorkspace ws;
+        ws.writeFile(QStringLiteral("customize_update.ini"), "[personalizzazioni]\nupdate_pc=1\nupdate_palm=0\n");
+        MainWindow w;
+        w.show();
+        w.move(100, 100);
+        QWidget *handle = w.findChild<QWidget *>(surface);
+        QVERIFY(handle);
+        const QPoint start = w.pos();
+        const QPoint local(5, 5);
+        const QPoint global = handle->mapToGlobal(local);
+        const auto send = [&](QEvent::Type type, const QPoint &offset, Qt::MouseButtons buttons) {
+            QMouseEvent event(type, QPointF(local + offset), QPointF(global + offset), Qt::LeftButton, buttons,
+                              Qt::NoModifier);
+            QApplication::sendEvent(handle, &event);
+        };
+        send(QEvent::MouseButtonPress, QPoint(), Qt::LeftButton);
+        send(QEvent::MouseMove, QPoint(40, 25), Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, QPoint(40, 25), Qt::NoButton);
+        QCOMPARE(w.pos(), start + QPoint(40, 25));
+        // A move without the button held does not drag.
+        send(QEvent::MouseMove, QPoint(80, 80), Qt::NoButton);
+        QCOMPARE(w.pos(), start + QPoint(40, 25));
     }
 
     void manualRun_data()
