@@ -3,6 +3,10 @@
 //   bench_download PORT SERVICE_PATH TARGET_FILE
 // prints "seconds=S bytes=B idle_kib=I peak_kib=P" (resident memory before
 // the transfer and the peak of the whole process).
+//   bench_download --package PORT SERVICE_PATH TARGET_FILE SIZE
+// fetches it as the download run does, through the download cache with its
+// resume and retries (3), and prints the same line.
+#include "service/packagedownload.h"
 #include "service/thttp.h"
 
 #include <QCoreApplication>
@@ -38,9 +42,12 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     // Per-chunk traces would be measured too.
     QLoggingCategory::setFilterRules(QStringLiteral("update_hub.*.debug=false"));
-    const QStringList args = app.arguments();
-    if (args.size() != 4) {
-        std::fprintf(stderr, "usage: bench_download PORT SERVICE_PATH TARGET_FILE\n");
+    QStringList args = app.arguments();
+    const bool package = args.value(1) == QLatin1String("--package");
+    if (package)
+        args.removeAt(1);
+    if (args.size() != (package ? 5 : 4)) {
+        std::fprintf(stderr, "usage: bench_download [--package] PORT SERVICE_PATH TARGET_FILE [SIZE]\n");
         return 2;
     }
     const QString target = QFileInfo(args.at(3)).absoluteFilePath();
@@ -51,7 +58,8 @@ int main(int argc, char **argv)
         return 2;
     QFile ini(QStringLiteral("http_server.ini"));
     if (!ini.open(QIODevice::WriteOnly)
-        || ini.write("[server]\naddress=127.0.0.1\nport=" + args.at(1).toLatin1() + "\nstall_timeout=30\n")
+        || ini.write("[server]\naddress=127.0.0.1\nport=" + args.at(1).toLatin1()
+                     + "\nstall_timeout=30\ndownload_retries=3\n")
             < 0)
         return 2;
     ini.close();
@@ -60,7 +68,15 @@ int main(int argc, char **argv)
     const qint64 idle = statusKiB("VmRSS");
     QElapsedTimer timer;
     timer.start();
-    const bool complete = http.getToFile(args.at(2), target);
+    bool complete = false;
+    if (package) {
+        const DownloadCache cache;
+        PackageDownload fetch(http, cache);
+        complete = fetch.fetch(args.at(2), QFileInfo(target).fileName(), args.at(4).toLongLong(), target)
+            == PackageDownload::Outcome::Done;
+    } else {
+        complete = http.getToFile(args.at(2), target);
+    }
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
     if (!complete) {
         std::fprintf(stderr, "bench_download: download failed (status %d)\n", http.statusCode());

@@ -4,7 +4,11 @@
 # same service, same run. Prints
 #   download: ours X MB/s, reference Y MB/s, ratio Z
 #   download-memory: ours X MiB, reference Y MiB, ratio Z
-# Memory is the peak resident size above the program's idle size.
+#   download-resume: ours X MiB, reference Y MiB, ratio Z
+# Memory is the peak resident size above the program's idle size. The resume
+# line is what the service sent in all when it drops the connection at half
+# the package: ours continues by itself (the download run's retries), curl is
+# run again with -C -.
 set -euo pipefail
 
 build_dir="${1:?usage: download.sh BUILD_DIR}"
@@ -21,10 +25,7 @@ done
 work="$(mktemp -d "${TMPDIR:-/tmp}/uh_bench_download.XXXXXX")"
 service_pid=""
 cleanup() {
-    if [ -n "$service_pid" ]; then
-        kill "$service_pid" 2>/dev/null || true
-        wait "$service_pid" 2>/dev/null || true
-    fi
+    stop_service
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -33,19 +34,35 @@ mkdir -p "$work/root"
 head -c "$((size_mib * 1024 * 1024))" /dev/urandom >"$work/root/package.zip"
 bytes="$(stat -c %s "$work/root/package.zip")"
 
-"$service" --root "$work/root" --port 0 --log "$work/service.log" >"$work/port" 2>"$work/service.err" &
-service_pid=$!
-port=""
-for _ in $(seq 100); do
-    port="$(head -n 1 "$work/port" 2>/dev/null || true)"
-    [ -n "$port" ] && break
-    sleep 0.1
-done
-if [ -z "$port" ]; then
-    echo "download: the service did not start" >&2
-    cat "$work/service.err" >&2
-    exit 1
-fi
+# Starts the service with the given extra arguments and a fresh log; sets port.
+start_service() {
+    stop_service
+    : >"$work/service.log"
+    "$service" --root "$work/root" --port 0 --log "$work/service.log" "$@" >"$work/port" 2>"$work/service.err" &
+    service_pid=$!
+    port=""
+    for _ in $(seq 100); do
+        port="$(head -n 1 "$work/port" 2>/dev/null || true)"
+        [ -n "$port" ] && break
+        sleep 0.1
+    done
+    if [ -z "$port" ]; then
+        echo "download: the service did not start" >&2
+        cat "$work/service.err" >&2
+        exit 1
+    fi
+}
+stop_service() {
+    if [ -n "$service_pid" ]; then
+        kill "$service_pid" 2>/dev/null || true
+        wait "$service_pid" 2>/dev/null || true
+        service_pid=""
+    fi
+}
+# Body bytes the service logged as sent since it started.
+sent_bytes() { awk '$1 == "#" && $2 == "sent" { n += $3 } END { printf "%d", n }' "$work/service.log"; }
+
+start_service
 path="/files/varnohub/package.zip"
 url="http://127.0.0.1:$port$path"
 
@@ -101,3 +118,27 @@ awk -v bytes="$bytes" -v ours="$ours_seconds" -v ref="$reference_seconds" \
 awk -v o="$ours_memory" -v r="$reference_memory" \
     'BEGIN { o /= 1024; r /= 1024; if (o < 0) o = 0; if (r < 0) r = 0;
              printf "download-memory: ours %.1f MiB, reference %.1f MiB, ratio %.2f\n", o, r, o / (r > 0.1 ? r : 0.1) }'
+
+# A connection dropped at half the package, once, then the package again.
+drop="/files/varnohub/package.zip=>close $((bytes / 2)) first 1"
+start_service --fault "$drop"
+"$bench" --package "$port" "$path" "$work/ours.zip" "$bytes" >/dev/null
+if ! cmp -s "$work/root/package.zip" "$work/ours.zip"; then
+    echo "download: our resumed copy differs from the package" >&2
+    exit 1
+fi
+rm -f "$work/ours.zip"
+ours_sent="$(sent_bytes)"
+start_service --fault "$drop"
+url="http://127.0.0.1:$port$path"
+curl -s -o "$work/reference.zip" "$url" || true
+curl -s -C - -o "$work/reference.zip" "$url"
+if ! cmp -s "$work/root/package.zip" "$work/reference.zip"; then
+    echo "download: curl's resumed copy differs from the package" >&2
+    exit 1
+fi
+rm -f "$work/reference.zip"
+reference_sent="$(sent_bytes)"
+awk -v o="$ours_sent" -v r="$reference_sent" \
+    'BEGIN { o /= 1048576; r /= 1048576;
+             printf "download-resume: ours %.1f MiB, reference %.1f MiB, ratio %.3f\n", o, r, o / r }'
