@@ -111,10 +111,15 @@ bool MainWindow::checkUpdaterUpdate()
     cancelStage = CancelStage::Idle;
     progressBox->close();
     if (cancelPending) {
-        // Stopped by the user: back to the logo page, without a word.
+        // Stopped by the user: back to the logo page, without a word. What
+        // arrived of the new updater is no program; the inventory stopped for
+        // the download runs again, as the updater goes on.
         cancelPending = false;
         httpClient->resetCancel();
         notifier->resetCancel();
+        QFile::remove(QStringLiteral("update_hub.exe"));
+        if (inventoryWasStarted)
+            startInventory();
         ui->stackedWidget->setCurrentIndex(0);
         return false;
     }

@@ -6,6 +6,7 @@
 #include "support/loopbackservice.h"
 #include "support/modalanswerer.h"
 #include "support/workspace.h"
+#include "ui/tprogressbox.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -267,6 +268,40 @@ private slots:
         QVERIFY(!QFile::exists(inst.ws.filePath(QStringLiteral("update_hub.exe"))));
         QCOMPARE(child<QStackedWidget>(w, "stackedWidget")->currentIndex(), 0);
         // The updater goes on: its inventory was stopped for the download and runs again.
+        w.checkFileInventory();
+        QVERIFY(recorded(w, "card/varno/later.txt"));
+    }
+
+    void cancelledUpdaterDownloadReturnsToTheLogo()
+    {
+        Installation inst;
+        inst.service.answer(QLatin1String(updaterVersionFile), "3.70");
+        // Large enough that the press lands inside the transfer.
+        inst.service.answer(QStringLiteral("/files/varnohub/upd/update_software_varno_update/pc/update_hub.exe"),
+                            QByteArray(256 << 20, 'x') + "EXEC_VERSION=3.70");
+        exitCode.clear();
+        MainWindow::setProcessExitHandler(recordExit);
+        MainWindow w;
+        w.show();
+        QVERIFY(w.checkFileInventory());
+        QVERIFY(inst.ws.writeFile(QStringLiteral("card/varno/later.txt"), "x"));
+        ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
+        QTimer press;
+        press.setInterval(5);
+        QObject::connect(&press, &QTimer::timeout, [&] {
+            if (w.progressWindow()->isVisible())
+                QTest::mouseClick(w.progressWindow()->findChild<QToolButton *>(QStringLiteral("tbCancel")),
+                                  Qt::LeftButton);
+        });
+        press.start();
+        click(w, "tbDownload");
+        press.stop();
+        // Only the announcement; no connection message, nothing started, nothing left.
+        QCOMPARE(answerer.messages(),
+                 QStringList({QStringLiteral("E' presente un aggiornamento del software. Premere ok per continuare.")}));
+        QCOMPARE(exitCode, QString());
+        QVERIFY(!QFile::exists(inst.ws.filePath(QStringLiteral("update_hub.exe"))));
+        QCOMPARE(child<QStackedWidget>(w, "stackedWidget")->currentIndex(), 0);
         w.checkFileInventory();
         QVERIFY(recorded(w, "card/varno/later.txt"));
     }
