@@ -10,6 +10,10 @@
 // gets one "package SERVICE_PATH LOCAL_NAME KIND" line per download (what the
 // reference has to fetch and extract), and standard error the longest gaps and
 // the phases of the run, for finding out where the time goes.
+//   bench_install --cancel
+// presses tbCancel once the extraction has begun (the progress window shows
+// extraction progress) and prints "cancel_ms=M": the time from the press to
+// the progress window closed, the staged files undone by then.
 #include "app/downloadnames.h"
 #include "app/mainwindow.h"
 #include "settings/tinifiles.h"
@@ -125,9 +129,10 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("update_hub.*.debug=false"));
     if (app.arguments().size() != 2) {
-        std::fprintf(stderr, "usage: bench_install REPORT_FILE\n");
+        std::fprintf(stderr, "usage: bench_install REPORT_FILE | --cancel\n");
         return 2;
     }
+    const bool cancel = app.arguments().at(1) == QLatin1String("--cancel");
     Answerer answerer;
     MainWindow w;
     w.show();
@@ -162,6 +167,26 @@ int main(int argc, char *argv[])
     };
     QObject::connect(&probe, &QTimer::timeout, &w, tick);
 
+    // The cancel: pressed from the probe once extraction progress shows, timed
+    // until the probe next runs with the progress window gone.
+    QElapsedTimer sincePress;
+    double cancelMs = -1;
+    if (cancel) {
+        QObject::connect(&probe, &QTimer::timeout, &w, [&] {
+            auto *box = w.findChild<TProgressBox *>();
+            if (!sincePress.isValid()) {
+                auto *bar = box ? box->findChild<QProgressBar *>(QStringLiteral("progressBar")) : nullptr;
+                if (box && box->isVisible() && labelText(box, "lblMessage").contains(QLatin1String("estrazione"))
+                    && bar && bar->value() > 0) {
+                    sincePress.start();
+                    box->findChild<QToolButton *>(QStringLiteral("tbCancel"))->click();
+                }
+            } else if (cancelMs < 0 && !box->isVisible()) {
+                cancelMs = double(sincePress.nsecsElapsed()) / 1e6;
+            }
+        });
+    }
+
     auto *install = w.findChild<QToolButton *>(QStringLiteral("tbOkAggiornamentiDisponibili"));
     if (!install || !install->isEnabled()) {
         std::fprintf(stderr, "bench_install: tbOkAggiornamentiDisponibili cannot be pressed\n");
@@ -175,6 +200,14 @@ int main(int argc, char *argv[])
     const double seconds = double(clock.nsecsElapsed()) / 1e9;
     probe.stop();
 
+    if (cancel) {
+        if (cancelMs < 0 || page(w) != 2 || answerer.answered != 1) {
+            std::fprintf(stderr, "bench_install: the cancel did not end on step 3 with its message\n");
+            return 1;
+        }
+        std::printf("cancel_ms=%.1f\n", cancelMs);
+        return 0;
+    }
     if (page(w) != 3) {
         std::fprintf(stderr, "bench_install: the installation ended on step %d, not 4\n", page(w) + 1);
         return 1;

@@ -7,12 +7,15 @@
 # card, both, or the notifier folder). Prints
 #   install: ours X s, reference Y s, ratio Z
 #   event-gap: ours X ms, reference 100 ms, ratio Z
+#   cancel: ours X ms, reference 500 ms, ratio Z
 # Ours is the time from the click on tbOkAggiornamentiDisponibili to the
 # updates-done page (download run, tests, extraction and every follow-up step:
 # inventory check, language files, version report by FTP, notifier record);
 # the event gap is the longest time the GUI event loop did not run meanwhile,
 # from a 5 ms timer probe. Times are the best of UH_BENCH_INSTALL_ROUNDS runs
-# (default 2); the gap is the largest of all runs. UH_BENCH_INSTALL_VERBOSE=1
+# (default 2); the gap is the largest of all runs. The cancel is the longest
+# of as many runs pressing tbCancel during the extraction, from the press to
+# the progress window closed, checked to leave the card as it was. UH_BENCH_INSTALL_VERBOSE=1
 # prints the phases and the longest gaps of each run on standard error.
 set -euo pipefail
 
@@ -234,3 +237,30 @@ awk -v o="$ours_seconds" -v r="$reference_seconds" \
     'BEGIN { printf "install: ours %.2f s, reference %.2f s, ratio %.2f\n", o, r, o / (r > 0.01 ? r : 0.01) }'
 awk -v o="$ours_gap" \
     'BEGIN { printf "event-gap: ours %.1f ms, reference 100 ms, ratio %.2f\n", o, o / 100 }'
+
+# Cancel during the extraction: the card keeps its old software, and nothing
+# of the update lies outside the installation's own folders.
+cancel_ms=""
+for round in $(seq "$rounds"); do
+    fresh_site
+    line=""
+    status=0
+    line="$(cd "$site/program" && HOME="$site/home" XDG_CONFIG_HOME="$site/home/.config" \
+        XDG_DATA_HOME="$site/home/.local/share" UPDATE_HUB_DRIVES="$site/card" QT_QPA_PLATFORM=offscreen \
+        QT_LOGGING_RULES='*.debug=false' "$bench" --cancel 2>"$work/cancel.err")" || status=$?
+    if [ "$status" != 0 ]; then
+        echo "install: the cancelled installation failed (exit $status)" >&2
+        cat "$work/cancel.err" >&2
+        exit 1
+    fi
+    if [ "$(cat "$site/card/varno/main")" != "EXEC_VERSION=1.00" ] || [ -e "$site/card/varno/bench_palm" ] \
+        || [ -e "$site/program/bench_pc" ] || [ -n "$(ls -A "$site/card/.update_hub" 2>/dev/null)" ]; then
+        echo "install: the cancel left the card or the PC changed" >&2
+        exit 1
+    fi
+    cancel_ms="$(larger "$cancel_ms" "$(sed -n 's/.*cancel_ms=\([0-9.]*\).*/\1/p' <<<"$line")")"
+    rm -rf "$site"
+    sync
+done
+awk -v o="$cancel_ms" \
+    'BEGIN { printf "cancel: ours %.0f ms, reference 500 ms, ratio %.2f\n", o, o / 500 }'
