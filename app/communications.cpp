@@ -1,5 +1,6 @@
 #include "app/communications.h"
 
+#include "platform/platform.h"
 #include "settings/tinifiles.h"
 
 #include <QDir>
@@ -17,13 +18,14 @@ const QString readSection = QStringLiteral("READ");
 // (binary, say) must not be read whole.
 constexpr qint64 longestFirstLine = 64 * 1024;
 
-// The communications are written by the service in UTF-8 or in a Latin
-// code page; text that is not valid UTF-8 is taken as Latin-1.
+// The communications are written by the service in UTF-8 or in the Western
+// code page of Windows programs; text that is not valid UTF-8 is taken as
+// the latter (Windows-1252 on Windows).
 QString decodeLine(const QByteArray &bytes)
 {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = utf8.decode(bytes);
-    return utf8.hasError() ? QString::fromLatin1(bytes) : text;
+    return utf8.hasError() ? Platform::decodeWindowsText(bytes) : text;
 }
 
 } // namespace

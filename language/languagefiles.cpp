@@ -1,5 +1,6 @@
 #include "language/languagefiles.h"
 
+#include "platform/platform.h"
 #include "settings/tinifiles.h"
 
 #include <QDate>
@@ -7,8 +8,6 @@
 #include <QLoggingCategory>
 #include <QStringDecoder>
 
-#include <cerrno>
-#include <iconv.h>
 #include <optional>
 
 Q_DECLARE_LOGGING_CATEGORY(lcLanguage)
@@ -19,88 +18,26 @@ namespace {
 
 const QString linguaWord = QStringLiteral("lingua");
 
-/// An iconv conversion descriptor that is always closed.
-class IconvHandle
+/// The bytes decoded with the code page of that name: one Qt knows itself,
+/// or one the system converts. Empty optional for an unknown name.
+std::optional<QString> decodeWith(const QString &codecName, const QByteArray &bytes)
 {
-public:
-    IconvHandle(const char *to, const char *from)
-        : handle(iconv_open(to, from))
-    {
-    }
-    ~IconvHandle()
-    {
-        if (isValid())
-            iconv_close(handle);
-    }
-    IconvHandle(const IconvHandle &) = delete;
-    IconvHandle &operator=(const IconvHandle &) = delete;
-
-    bool isValid() const { return handle != reinterpret_cast<iconv_t>(-1); }
-    iconv_t get() const { return handle; }
-
-private:
-    iconv_t handle;
-};
-
-/// A code page found by name: one Qt knows itself, or one of the C library.
-struct Codec
-{
-    std::optional<QStringConverter::Encoding> qtEncoding;
-    QByteArray iconvName;
-    bool isUtf8 = false;
-
-    QString decode(const QByteArray &bytes) const
-    {
-        if (qtEncoding) {
-            QStringDecoder decoder(*qtEncoding);
-            return decoder.decode(bytes);
-        }
-        return decodeWithIconv(bytes);
-    }
-
-    QString decodeWithIconv(const QByteArray &bytes) const
-    {
-        IconvHandle converter("UTF-8", iconvName.constData());
-        if (!converter.isValid())
-            return QString::fromLatin1(bytes);
-        QByteArray out;
-        QByteArray buffer(4 * bytes.size() + 16, Qt::Uninitialized);
-        char *in = const_cast<char *>(bytes.constData());
-        size_t inLeft = size_t(bytes.size());
-        while (inLeft > 0) {
-            char *outPtr = buffer.data();
-            size_t outLeft = size_t(buffer.size());
-            const size_t result = iconv(converter.get(), &in, &inLeft, &outPtr, &outLeft);
-            out.append(buffer.constData(), buffer.size() - qsizetype(outLeft));
-            if (result != size_t(-1))
-                break;
-            if (errno == E2BIG)
-                continue;
-            // A byte the code page does not define (or a cut sequence): mark it and go on.
-            out.append("\xEF\xBF\xBD");
-            ++in;
-            --inLeft;
-        }
-        return QString::fromUtf8(out);
-    }
-};
-
-std::optional<Codec> findCodec(const QString &name)
-{
-    if (name.isEmpty())
+    if (codecName.isEmpty())
         return std::nullopt;
-    const QByteArray latin = name.toLatin1();
-    Codec codec;
-    codec.qtEncoding = QStringConverter::encodingForName(latin.constData());
-    if (codec.qtEncoding) {
-        codec.isUtf8 = *codec.qtEncoding == QStringConverter::Utf8;
-        return codec;
+    const QByteArray latin = codecName.toLatin1();
+    const std::optional<QStringConverter::Encoding> encoding
+        = QStringConverter::encodingForName(latin.constData());
+    if (encoding) {
+        QStringDecoder decoder(*encoding);
+        return decoder.decode(bytes);
     }
-    if (IconvHandle("UTF-8", latin.constData()).isValid()) {
-        codec.iconvName = latin;
-        return codec;
-    }
-    return std::nullopt;
+    return Platform::decodeCodePage(bytes, codecName);
+}
+
+bool namesUtf8(const QString &codecName)
+{
+    const QByteArray latin = codecName.toLatin1();
+    return QStringConverter::encodingForName(latin.constData()) == QStringConverter::Utf8;
 }
 
 bool fitsLatin1(const QString &text)
@@ -133,21 +70,18 @@ QString decodeDisplayName(const QString &storedLatin1, const QString &codecName)
     const QString decoded = utf8.decode(bytes);
     const bool validUtf8 = !utf8.hasError();
 
-    const std::optional<Codec> codec = findCodec(codecName);
-    if (!codec) {
-        // Replacement characters would destroy bytes that are not UTF-8; Latin-1 keeps them.
-        return validUtf8 ? decoded : QString::fromLatin1(bytes);
-    }
-    if (codec->isUtf8)
+    if (namesUtf8(codecName))
         return decoded;
-    // Bytes stored in the code page itself (not UTF-8) are decoded as they are.
+    // Bytes stored in the code page itself (not UTF-8) are decoded as they
+    // are; replacement characters would destroy them under an unknown name,
+    // Latin-1 keeps them.
     if (!validUtf8)
-        return codec->decode(bytes);
+        return decodeWith(codecName, bytes).value_or(QString::fromLatin1(bytes));
     // Characters beyond Latin-1 cannot be turned back into 8-bit bytes; the text
     // was plainly stored as UTF-8, so its decoding stands.
     if (!fitsLatin1(decoded))
         return decoded;
-    return codec->decode(decoded.toLatin1());
+    return decodeWith(codecName, decoded.toLatin1()).value_or(decoded);
 }
 
 QString readDisplayName(TIniFiles &ini, const QString &section, const QString &descriptionKey,

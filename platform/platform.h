@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 class QSettings;
 
@@ -80,6 +82,25 @@ bool flushFolder(const QString &path);
 /// A text that identifies the volume holding root: its serial number, or its
 /// size and label where it has none. Empty when the volume cannot be queried.
 QString volumeIdentity(const QString &root);
+
+/// Decodes bytes written in the code page that codecName names (a text-codec
+/// name such as "windows-1251", "ISO8859-5", "KOI8-R", "IBM 850",
+/// "Shift_JIS"); a byte the code page does not define becomes U+FFFD.
+/// Windows: MultiByteToWideChar with the code page windowsCodePage() gives
+/// for the name; elsewhere the C library's iconv. Empty optional when the
+/// system knows no code page of that name.
+std::optional<QString> decodeCodePage(const QByteArray &bytes, const QString &codecName);
+
+/// The Windows code page of a text-codec name ("windows-1252" 1252,
+/// "ISO8859-2" 28592, "KOI8-R" 20866, "IBM 850" 850, "Shift_JIS" 932, ...),
+/// ignoring case, blanks, "-" and "_"; 0 for a name without one. The same
+/// on every system.
+unsigned windowsCodePage(const QString &codecName);
+
+/// Text that is not UTF-8 in a file written by a Windows program:
+/// decoded as Windows-1252 (the Western code page) on Windows; as Latin-1
+/// elsewhere, which keeps every byte.
+QString decodeWindowsText(const QByteArray &bytes);
 
 /// Test hook: one file operation of an installation or a recovery is about
 /// to happen. When UPDATE_HUB_FAULT_STOP_AT is N, the N-th call of the

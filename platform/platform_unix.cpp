@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <iconv.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/types.h>
@@ -117,6 +118,29 @@ public:
 
 private:
     int m_fd;
+};
+
+// An iconv conversion descriptor that is always closed.
+class IconvHandle
+{
+public:
+    IconvHandle(const char *to, const char *from)
+        : handle(iconv_open(to, from))
+    {
+    }
+    ~IconvHandle()
+    {
+        if (isValid())
+            iconv_close(handle);
+    }
+    IconvHandle(const IconvHandle &) = delete;
+    IconvHandle &operator=(const IconvHandle &) = delete;
+
+    bool isValid() const { return handle != reinterpret_cast<iconv_t>(-1); }
+    iconv_t get() const { return handle; }
+
+private:
+    iconv_t handle;
 };
 
 int openPath(const QString &path, int flags)
@@ -287,6 +311,40 @@ bool flushFolder(const QString &path)
     if (fd.get() < 0)
         return false;
     return ::fsync(fd.get()) == 0 || errno == EINVAL;
+}
+
+std::optional<QString> decodeCodePage(const QByteArray &bytes, const QString &codecName)
+{
+    if (codecName.isEmpty())
+        return std::nullopt;
+    const QByteArray name = codecName.toLatin1();
+    IconvHandle converter("UTF-8", name.constData());
+    if (!converter.isValid())
+        return std::nullopt;
+    QByteArray out;
+    QByteArray buffer(4 * bytes.size() + 16, Qt::Uninitialized);
+    char *in = const_cast<char *>(bytes.constData());
+    size_t inLeft = size_t(bytes.size());
+    while (inLeft > 0) {
+        char *outPtr = buffer.data();
+        size_t outLeft = size_t(buffer.size());
+        const size_t result = iconv(converter.get(), &in, &inLeft, &outPtr, &outLeft);
+        out.append(buffer.constData(), buffer.size() - qsizetype(outLeft));
+        if (result != size_t(-1))
+            break;
+        if (errno == E2BIG)
+            continue;
+        // A byte the code page does not define (or a cut sequence): mark it and go on.
+        out.append("\xEF\xBF\xBD");
+        ++in;
+        --inLeft;
+    }
+    return QString::fromUtf8(out);
+}
+
+QString decodeWindowsText(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes);
 }
 
 QString volumeIdentity(const QString &root)

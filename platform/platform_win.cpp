@@ -13,6 +13,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <climits>
 #include <memory>
 #include <vector>
 
@@ -218,6 +219,31 @@ bool flushFolder(const QString &path)
     // the entries durable; folders cannot be flushed on their own.
     Q_UNUSED(path)
     return true;
+}
+
+std::optional<QString> decodeCodePage(const QByteArray &bytes, const QString &codecName)
+{
+    const unsigned codePage = windowsCodePage(codecName);
+    if (codePage == 0 || !IsValidCodePage(codePage) || bytes.size() > INT_MAX)
+        return std::nullopt;
+    if (bytes.isEmpty())
+        return QString();
+    // Without MB_ERR_INVALID_CHARS a byte the code page lacks becomes its
+    // replacement character instead of failing the whole text.
+    const int size = int(bytes.size());
+    const int length = MultiByteToWideChar(codePage, 0, bytes.constData(), size, nullptr, 0);
+    if (length <= 0)
+        return std::nullopt;
+    QString text(length, Qt::Uninitialized);
+    if (MultiByteToWideChar(codePage, 0, bytes.constData(), size, reinterpret_cast<wchar_t *>(text.data()), length)
+        != length)
+        return std::nullopt;
+    return text;
+}
+
+QString decodeWindowsText(const QByteArray &bytes)
+{
+    return decodeCodePage(bytes, QStringLiteral("windows-1252")).value_or(QString::fromLatin1(bytes));
 }
 
 QString volumeIdentity(const QString &root)

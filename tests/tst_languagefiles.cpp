@@ -1,5 +1,6 @@
 // Reading rules of the language files and the recording of installed versions.
 #include "language/languagefiles.h"
+#include "platform/platform.h"
 #include "settings/tinifiles.h"
 #include "support/workspace.h"
 
@@ -37,25 +38,33 @@ void TestLanguageFiles::countLanguages_data()
     QTest::newRow("none") << QByteArray("[selected]\na=1\n") << 0;
 }
 
+// windowsCodePage is the code page MultiByteToWideChar decodes such a name
+// with on Windows; here the same rows go through iconv.
 void TestLanguageFiles::decodeDisplayName_data()
 {
     QTest::addColumn<QByteArray>("stored");
     QTest::addColumn<QString>("codec");
     QTest::addColumn<QString>("shown");
+    QTest::addColumn<uint>("windowsCodePage");
     const QString francais = QString::fromUtf8("Français");
+    const QString russkij = QString::fromUtf8("Русский");
     const QByteArray utf8 = "Fran\xc3\xa7" "ais";
     const QByteArray latin1 = "Fran\xe7" "ais";
-    QTest::newRow("utf-8 named utf-8") << utf8 << "UTF-8" << francais;
-    QTest::newRow("utf-8, latin-1 is identity") << utf8 << "ISO8859-1" << francais;
-    QTest::newRow("latin1 alias") << utf8 << "latin1" << francais;
-    QTest::newRow("unknown codec keeps utf-8") << utf8 << "NoSuchCodec" << francais;
-    QTest::newRow("empty codec name is unknown") << utf8 << "" << francais;
-    QTest::newRow("code page bytes, latin-1") << latin1 << "ISO8859-1" << francais;
-    QTest::newRow("code page bytes, unknown codec") << latin1 << "NoSuchCodec" << francais;
-    QTest::newRow("koi8-r bytes") << QByteArray("\xf2\xd5\xd3\xd3\xcb\xc9\xca") << "KOI8-R" << QString::fromUtf8("Русский");
-    QTest::newRow("windows-1252 via utf-8") << QByteArray("\xc2\x80") << "windows-1252" << QString::fromUtf8("€");
-    QTest::newRow("iso8859-15 byte") << QByteArray("\xa4") << "ISO8859-15" << QString::fromUtf8("€");
-    QTest::newRow("beyond latin-1 stays utf-8") << QByteArray("\xce\x95\xce\xbb") << "ISO8859-1" << QString::fromUtf8("Ελ");
+    QTest::newRow("utf-8 named utf-8") << utf8 << "UTF-8" << francais << 65001u;
+    QTest::newRow("utf-8, latin-1 is identity") << utf8 << "ISO8859-1" << francais << 28591u;
+    QTest::newRow("latin1 alias") << utf8 << "latin1" << francais << 28591u;
+    QTest::newRow("unknown codec keeps utf-8") << utf8 << "NoSuchCodec" << francais << 0u;
+    QTest::newRow("empty codec name is unknown") << utf8 << "" << francais << 0u;
+    QTest::newRow("code page bytes, latin-1") << latin1 << "ISO8859-1" << francais << 28591u;
+    QTest::newRow("code page bytes, unknown codec") << latin1 << "NoSuchCodec" << francais << 0u;
+    QTest::newRow("koi8-r bytes") << QByteArray("\xf2\xd5\xd3\xd3\xcb\xc9\xca") << "KOI8-R" << russkij << 20866u;
+    QTest::newRow("windows-1251 bytes") << QByteArray("\xd0\xf3\xf1\xf1\xea\xe8\xe9") << "windows-1251" << russkij << 1251u;
+    QTest::newRow("iso 8859-5 with a blank") << QByteArray("\xc0\xe3\xe1\xe1\xda\xd8\xd9") << "ISO 8859-5" << russkij << 28595u;
+    QTest::newRow("ibm 850 bytes") << latin1.left(4) + "\x87" "ais" << "IBM 850" << francais << 850u;
+    QTest::newRow("shift_jis bytes") << QByteArray("\x93\xfa\x96\x7b\x8c\xea") << "Shift_JIS" << QString::fromUtf8("日本語") << 932u;
+    QTest::newRow("windows-1252 via utf-8") << QByteArray("\xc2\x80") << "windows-1252" << QString::fromUtf8("€") << 1252u;
+    QTest::newRow("iso8859-15 byte") << QByteArray("\xa4") << "ISO8859-15" << QString::fromUtf8("€") << 28605u;
+    QTest::newRow("beyond latin-1 stays utf-8") << QByteArray("\xce\x95\xce\xbb") << "ISO8859-1" << QString::fromUtf8("Ελ") << 28591u;
 }
 
 void TestLanguageFiles::currentAndReserveIds_data()
@@ -124,7 +133,9 @@ void TestLanguageFiles::decodeDisplayName()
     QFETCH(QByteArray, stored);
     QFETCH(QString, codec);
     QFETCH(QString, shown);
+    QFETCH(uint, windowsCodePage);
     QCOMPARE(LanguageFiles::decodeDisplayName(QString::fromLatin1(stored), codec), shown);
+    QCOMPARE(Platform::windowsCodePage(codec), windowsCodePage);
 }
 
 void TestLanguageFiles::readsDisplayNamesFromFile()

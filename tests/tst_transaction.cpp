@@ -447,7 +447,7 @@ private slots:
         const qint64 pid = gone.processId();
         QVERIFY(gone.waitForFinished());
         QVERIFY(ws.writeFile(QStringLiteral("update_hub.lock"),
-                             QByteArray::number(pid) + "\nupdate_hub\n" + QSysInfo::machineHostName().toUtf8() + "\n"));
+                             QByteArray::number(pid) + "\nupdate_hub_app\n" + QSysInfo::machineHostName().toUtf8() + "\n"));
         ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
         const std::unique_ptr<QLockFile> lock = MainWindow::lockProgramFolder();
         QVERIFY(lock);
