@@ -441,7 +441,10 @@ void MainWindow::emitValue(qint64 done, qint64 total, const QString &timeDownloa
     }
     // The whole-operation bar counts this run's bytes, those already held
     // included; the time left is what remains of it at the average speed.
-    const qint64 overall = downloadRunBase + done;
+    // A transfer reports from zero before its answer says how much was held
+    // (a resumed part, a copy the service confirms): the bar does not step back.
+    const qint64 overall = qMax(downloadRunShown, downloadRunBase + done);
+    downloadRunShown = overall;
     QString timeLeft = timeDownload;
     if (httpClient->secondsActive() > 0) {
         const qint64 rate = httpClient->received() / httpClient->secondsActive();

@@ -277,5 +277,7 @@ private:
     // Download run: bytes counted as done before the current transfer's own.
     bool downloadRunActive = false;
     qint64 downloadRunBase = 0;
+    // The most the whole-operation bar has shown in this download run.
+    qint64 downloadRunShown = 0;
     QString reserveLanguageId;
 };

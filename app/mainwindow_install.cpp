@@ -246,6 +246,7 @@ bool MainWindow::downloadPackages()
         heldLater += held.last();
     }
     qint64 finished = 0;
+    downloadRunShown = 0;
     downloadRunActive = true;
     {
         TIniFiles manifest(manifestPath, true);
@@ -262,6 +263,7 @@ bool MainWindow::downloadPackages()
             manifest.writeString(manifestGroup, QStringLiteral("file_") + QString::number(i),
                                  DownloadNames::manifestValue(local));
             manifest.sync();
+            downloadRunShown = qMax(downloadRunShown, downloadRunBase + held.at(i));
             progressBox->updateProgress(held.at(i), size, QString(), QString(), downloadRunBase + held.at(i),
                                         totalDownloadSize);
             // A package that did not arrive leaves no file and fails its archive test.

@@ -30,6 +30,7 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -467,9 +468,30 @@ private slots:
         QVERIFY(child<QToolButton>(w, "tbOkAggiornamentiDisponibili")->isEnabled());
 
         // Ok continues: the broken package from where it stopped, the rest from the cache.
+        // The whole-operation bar counts what the cache holds from its first
+        // value on, and only grows.
         site.service->clearLog();
+        QList<double> overall;
+        QTimer sample;
+        sample.setInterval(2);
+        QObject::connect(&sample, &QTimer::timeout, [&] {
+            TProgressBox *box = w.progressWindow();
+            const auto *bar = box->findChild<QProgressBar *>(QStringLiteral("progressBarTotal"));
+            if (box->isVisible() && bar->maximum() > 0
+                && box->findChild<QLabel *>(QStringLiteral("lblMessage"))->text().startsWith(QLatin1String("download")))
+                overall << double(bar->value()) / bar->maximum();
+        });
+        sample.start();
         click(w, "tbOkAggiornamentiDisponibili");
+        sample.stop();
         QCOMPARE(stepPage(w), 3);
+        if (!duringExtraction) {
+            QVERIFY(!overall.isEmpty());
+            QVERIFY2(overall.first() > 0.0 && overall.first() < 1.0, qPrintable(QString::number(overall.first())));
+            QStringList seen;
+            for (double f : overall) seen << QString::number(f, 'f', 4);
+            QVERIFY2(std::is_sorted(overall.cbegin(), overall.cend()), qPrintable(seen.join(QLatin1Char(' '))));
+        }
         QVERIFY(site.file(QStringLiteral("card/varno/main")).contains("EXEC_VERSION=2.10"));
         QVERIFY(site.exists(QStringLiteral("card/varno/diag/auto/ita/ad.dat")));
         const QStringList transfers = site.service->requestsWithHeaders().filter(package);
