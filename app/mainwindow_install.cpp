@@ -451,7 +451,9 @@ bool MainWindow::installPackages()
         qCDebug(lcApp) << "Copia language.ini su card:" << copied;
     }
 
-    if (!transaction.verify()) {
+    // Reading every staged file back and the commit take seconds for a large
+    // update: they run beside the event loop, which keeps the window alive.
+    if (!runResponsive([&transaction] { return transaction.verify(); })) {
         const QString failed = transaction.failedLabel();
         transaction.rollback();
         return failedExtraction(failed);
@@ -461,7 +463,7 @@ bool MainWindow::installPackages()
         return failedExtraction(transaction.failedLabel());
     }
     // A move that fails is undone with those before it.
-    if (!transaction.commit())
+    if (!runResponsive([&transaction] { return transaction.commit(); }))
         return failedExtraction(transaction.failedLabel());
     progressBox->close();
 
