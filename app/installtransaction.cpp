@@ -304,8 +304,17 @@ bool moveBack(const Side &side, const Move &move)
     const QString staged = side.state + move.staged;
     const QString target = side.root + move.target;
     const QString backup = side.state + move.backup;
-    if (move.hadTarget)
-        return !exists(backup) || rename(backup, target);
+    if (move.hadTarget) {
+        if (!exists(backup))
+            return true;
+        // The new file goes back into the staging first, so that the old one
+        // is renamed onto a free name: renaming over a file frees its blocks
+        // inside the rename, which on some systems holds a lock of the whole
+        // volume while the device is told; the clean-up's removal does not.
+        if (exists(target) && !exists(staged) && !rename(target, staged))
+            return false;
+        return rename(backup, target);
+    }
     // A new file: it is there only when the move was made.
     if (!exists(staged) && exists(target))
         return removePath(target);
