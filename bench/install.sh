@@ -17,7 +17,7 @@
 # prints the phases and the longest gaps of each run on standard error.
 # The recovery is the undo at start-up of an installation of 2,000 files left
 # in flight on the card (bench_recovery: the commit made every move, then the
-# process ended while undoing it), timed inside the program, against cp -a of
+# process ended as its undo began), timed inside the program, against cp -a of
 # the old tree to the same card; best of UH_BENCH_RECOVERY_ROUNDS (default 5).
 # After each undo the card must hold the old release byte for byte and no
 # ".update_hub" folder.
