@@ -13,6 +13,11 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
+#include <functional>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 Q_LOGGING_CATEGORY(lcInstall, "update_hub.install")
 
@@ -58,13 +63,106 @@ bool rename(const QString &from, const QString &to)
     return ok;
 }
 
+/// Calls work(i) for every i below count on a few threads at once and
+/// returns the lowest i whose call failed, or count when none did. After a
+/// failure the calls not yet begun are skipped. A file system may make each
+/// operation that frees a file's blocks wait for its device; several in
+/// flight share those waits, which is what makes undoing and cleaning up
+/// thousands of files fast. Small counts run on the calling thread alone.
+qsizetype forEachConcurrently(qsizetype count, const std::function<bool(qsizetype)> &work)
+{
+    constexpr qsizetype maxThreads = 8;
+    constexpr qsizetype perThread = 2;
+    const qsizetype threads = std::min(maxThreads, count / perThread);
+    if (threads <= 1) {
+        for (qsizetype i = 0; i < count; ++i) {
+            if (!work(i))
+                return i;
+        }
+        return count;
+    }
+    std::atomic<qsizetype> next{0};
+    std::atomic<qsizetype> failed{count};
+    const auto run = [&] {
+        for (qsizetype i = next++; i < count && failed.load() == count; i = next++) {
+            if (!work(i)) {
+                qsizetype lowest = failed.load();
+                while (i < lowest && !failed.compare_exchange_weak(lowest, i)) {
+                }
+            }
+        }
+    };
+    std::vector<std::thread> pool;
+    try {
+        for (qsizetype t = 1; t < threads; ++t)
+            pool.emplace_back(run);
+    } catch (const std::system_error &) {
+        // No more threads to be had: those running, and this one, do the work.
+    }
+    run();
+    for (std::thread &thread : pool)
+        thread.join();
+    return failed.load();
+}
+
+/// Like forEachConcurrently(), but every call is made: true when all succeeded.
+bool forAllConcurrently(qsizetype count, const std::function<bool(qsizetype)> &work)
+{
+    std::atomic<bool> ok{true};
+    forEachConcurrently(count, [&](qsizetype i) {
+        if (!work(i))
+            ok = false;
+        return true;
+    });
+    return ok.load();
+}
+
+bool removeFile(const QString &path)
+{
+    if (QFile::remove(path))
+        return true;
+    // A read-only file cannot be removed on every system: made writable first.
+    const QFile::Permissions permissions = QFile::permissions(path);
+    return !(permissions & QFile::WriteUser) && QFile::setPermissions(path, permissions | QFile::WriteUser)
+        && QFile::remove(path);
+}
+
+/// Removes a folder with everything in it: the files first (on several
+/// threads), then the folders, deepest first. Links are removed, never
+/// followed.
+bool removeTree(const QString &path)
+{
+    QStringList files;
+    QList<QStringList> foldersByDepth;
+    QDirIterator it(path, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString entry = it.next();
+        const QFileInfo info = it.fileInfo();
+        if (info.isDir() && !info.isSymLink()) {
+            const qsizetype depth = entry.count(QLatin1Char('/'));
+            while (foldersByDepth.size() <= depth)
+                foldersByDepth.append(QStringList());
+            foldersByDepth[depth] << entry;
+        } else {
+            files << entry;
+        }
+    }
+    bool ok = forAllConcurrently(files.size(), [&](qsizetype i) { return removeFile(files.at(i)); });
+    for (auto level = foldersByDepth.crbegin(); level != foldersByDepth.crend(); ++level) {
+        const QStringList &folders = *level;
+        ok = forAllConcurrently(folders.size(), [&](qsizetype i) { return QDir().rmdir(folders.at(i)); }) && ok;
+    }
+    return QDir().rmdir(path) && ok;
+}
+
 bool removePath(const QString &path)
 {
     Platform::faultPoint();
     const QFileInfo info(path);
     if (info.isDir() && !info.isSymLink())
-        return QDir(path).removeRecursively();
-    return !exists(path) || QFile::remove(path);
+        return removeTree(path);
+    return !exists(path) || removeFile(path);
 }
 
 /// Size and CRC-32 of a file, read from the device when fromDevice is set.
@@ -206,12 +304,29 @@ bool moveBack(const Side &side, const Move &move)
     const QString staged = side.state + move.staged;
     const QString target = side.root + move.target;
     const QString backup = side.state + move.backup;
-    if (move.hadTarget)
-        return !exists(backup) || rename(backup, target);
+    if (move.hadTarget) {
+        if (!exists(backup))
+            return true;
+        // The new file goes back into the staging first, so that the old one
+        // is renamed onto a free name: renaming over a file frees its blocks
+        // inside the rename, which on some systems holds a lock of the whole
+        // volume while the device is told; the clean-up's removal does not.
+        if (exists(target) && !exists(staged) && !rename(target, staged))
+            return false;
+        return rename(backup, target);
+    }
     // A new file: it is there only when the move was made.
     if (!exists(staged) && exists(target))
         return removePath(target);
     return true;
+}
+
+/// Every move of the side undone. The moves are independent of each other
+/// (one per target), so they run several at once: putting an old file back
+/// over the new one frees the new one's blocks, which may wait for the device.
+bool undoMoves(const Side &side)
+{
+    return forAllConcurrently(side.moves.size(), [&side](qsizetype i) { return moveBack(side, side.moves.at(i)); });
 }
 
 bool createFolders(const Side &side)
@@ -250,15 +365,13 @@ bool cleanUp(const QString &stateFolder, const QStringList &keep)
 /// came from (backups mirror the paths below the root).
 bool restoreBackups(const QString &root, const QString &stateFolder)
 {
-    bool ok = true;
     const QString base = stateFolder + backupFolder;
     QDirIterator it(base, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
     QStringList files;
     while (it.hasNext())
         files << it.next();
-    for (const QString &file : std::as_const(files))
-        ok = rename(file, root + file.mid(base.size())) && ok;
-    return ok;
+    return forAllConcurrently(files.size(),
+                              [&](qsizetype i) { return rename(files.at(i), root + files.at(i).mid(base.size())); });
 }
 
 /// The absolute, clean form of a folder, ending with "/".
@@ -381,17 +494,24 @@ bool InstallTransaction::stageFile(int sideIndex, const QString &target, const Q
 bool InstallTransaction::verify()
 {
     for (const Side &side : std::as_const(m_sides)) {
-        for (const Move &move : side.moves) {
+        // Each file waits for its device twice (the flush, the read): several
+        // at once keep the device busy. The failure named is the first in
+        // the order of the moves.
+        const qsizetype failed = forEachConcurrently(side.moves.size(), [&side](qsizetype i) {
+            const Move &move = side.moves.at(i);
             const QString staged = side.state + move.staged;
             quint64 size = 0;
             quint32 crc = 0;
-            if (!Platform::flushFile(staged) || !checksum(staged, true, &size, &crc) || size != move.size
-                || crc != move.crc) {
-                qCWarning(lcInstall).noquote() << "staged file reads back wrong:" << staged << size << move.size
-                                               << Qt::hex << crc << move.crc;
-                m_failedLabel = move.label;
-                return false;
-            }
+            if (Platform::flushFile(staged) && checksum(staged, true, &size, &crc) && size == move.size
+                && crc == move.crc)
+                return true;
+            qCWarning(lcInstall).noquote() << "staged file reads back wrong:" << staged << size << move.size
+                                           << Qt::hex << crc << move.crc;
+            return false;
+        });
+        if (failed < side.moves.size()) {
+            m_failedLabel = side.moves.at(failed).label;
+            return false;
         }
     }
     return true;
@@ -493,8 +613,7 @@ bool InstallTransaction::rollback()
         // Before its journal a side has made no move (and knows no old files).
         if (!side->journaled)
             continue;
-        for (auto move = side->moves.crbegin(); move != side->moves.crend(); ++move)
-            ok = moveBack(*side, *move) && ok;
+        ok = undoMoves(*side) && ok;
         removeCreatedFolders(*side);
     }
     // Set-aside files that could not go back stay for the next start.
@@ -546,8 +665,7 @@ InstallTransaction::Recovery InstallTransaction::recover(const QString &root, co
             ok = ok && moveForward(side, move);
         outcome = Recovery::Completed;
     } else if (readable) {
-        for (auto move = side.moves.crbegin(); move != side.moves.crend(); ++move)
-            ok = moveBack(side, *move) && ok;
+        ok = undoMoves(side);
         removeCreatedFolders(side);
     } else if (hasJournal) {
         ok = restoreBackups(side.root, side.state);

@@ -516,7 +516,9 @@ bool MainWindow::installPackages()
         qCDebug(lcApp) << "Copia language.ini su card:" << copied;
     }
 
-    if (!transaction.verify()) {
+    // Reading every staged file back and the commit take seconds for a large
+    // update: they run beside the event loop, which keeps the window alive.
+    if (!runResponsive([&transaction] { return transaction.verify(); })) {
         if (cancelPending)
             return cancelled();
         const QString failed = transaction.failedLabel();
@@ -534,7 +536,7 @@ bool MainWindow::installPackages()
         return failedExtraction(transaction.failedLabel());
     }
     // A move that fails is undone with those before it.
-    if (!transaction.commit())
+    if (!runResponsive([&transaction] { return transaction.commit(); }))
         return failedExtraction(transaction.failedLabel());
     progressBox->close();
 

@@ -8,6 +8,7 @@
 #   install: ours X s, reference Y s, ratio Z
 #   event-gap: ours X ms, reference 100 ms, ratio Z
 #   cancel: ours X ms, reference 500 ms, ratio Z
+#   recovery: ours X s, reference Y s, ratio Z
 # Ours is the time from the click on tbOkAggiornamentiDisponibili to the
 # updates-done page (download run, tests, extraction and every follow-up step:
 # inventory check, language files, version report by FTP, notifier record);
@@ -17,15 +18,23 @@
 # of as many runs pressing tbCancel during the extraction, from the press to
 # the progress window closed, checked to leave the card as it was. UH_BENCH_INSTALL_VERBOSE=1
 # prints the phases and the longest gaps of each run on standard error.
+# The recovery is the undo at start-up of an installation of 2,000 files left
+# in flight on the card (bench_recovery: the commit made every move, then the
+# process ended as its undo began), timed inside the program, against cp -a of
+# the old tree to the same card; best of UH_BENCH_RECOVERY_ROUNDS (default 5).
+# After each undo the card must hold the old release byte for byte and no
+# ".update_hub" folder.
 set -euo pipefail
 
 build_dir="$(cd "${1:?usage: install.sh BUILD_DIR}" && pwd)"
 bench="$build_dir/bench/bench_install"
+recovery="$build_dir/bench/bench_recovery"
 service="$build_dir/server/update_hub_service"
 set_mib="${UH_BENCH_INSTALL_MIB:-256}"
 rounds="${UH_BENCH_INSTALL_ROUNDS:-2}"
+recovery_rounds="${UH_BENCH_RECOVERY_ROUNDS:-5}"
 verbose="${UH_BENCH_INSTALL_VERBOSE:-0}"
-for program in "$bench" "$service"; do
+for program in "$bench" "$recovery" "$service"; do
     if [ ! -x "$program" ]; then
         echo "install: $program is not built" >&2
         exit 2
@@ -233,6 +242,87 @@ for round in $(seq "$rounds"); do
     fi
 done
 
+# The undo of an installation in flight: the old release of 2,000 files (40
+# folders, 512 B to 64 KiB each) on a card, the new one replacing 1,900 of them
+# and adding 100 in a new folder.
+rec="$work/recovery"
+mkdir -p "$rec"
+/usr/bin/python3 - "$rec" <<'PY'
+import os, random, sys
+base = sys.argv[1]
+rng = random.Random(14)
+def write(path, size):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(rng.randbytes(size))
+for i in range(2000):
+    folder, name = "varno/part_%02d" % (i // 50), "file_%04d.bin" % i
+    write(os.path.join(base, "old", folder, name), rng.randint(512, 64 * 1024))
+    if i < 1900:
+        write(os.path.join(base, "new", folder, name), rng.randint(512, 64 * 1024))
+for i in range(100):
+    write(os.path.join(base, "new", "varno/added/file_%04d.bin" % i), rng.randint(512, 64 * 1024))
+PY
+(cd "$rec/new/varno" && zip -1 -r -q "$rec/release.zip" .)
+rm -rf "$rec/new"
+same_as_old() { # folder
+    if ! diff -r -q "$rec/old" "$1" >/dev/null; then
+        echo "recovery: $1 does not hold the old release" >&2
+        diff -r -q "$rec/old" "$1" 2>&1 | head -5 >&2
+        exit 1
+    fi
+}
+ours_recovery=""
+reference_recovery=""
+recovery_ours() {
+    local card="$rec/card" line
+    rm -rf "$card"
+    cp -a "$rec/old" "$card"
+    line="$("$recovery" prepare "$card" "$rec/release.zip" varno/)" || {
+        echo "recovery: the installation in flight could not be set up" >&2
+        exit 1
+    }
+    if [ "$line" != "files=2000" ] || [ ! -f "$card/.update_hub/journal" ] \
+        || diff -q "$rec/old/varno/part_00/file_0000.bin" "$card/varno/part_00/file_0000.bin" >/dev/null; then
+        echo "recovery: the card does not hold an installation in flight ($line)" >&2
+        exit 1
+    fi
+    sync
+    line="$("$recovery" recover "$card")" || {
+        echo "recovery: the undo failed" >&2
+        exit 1
+    }
+    if [ -e "$card/.update_hub" ]; then
+        echo "recovery: .update_hub is left on the card" >&2
+        exit 1
+    fi
+    same_as_old "$card"
+    ours_recovery="$(best "$ours_recovery" "$(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' <<<"$line")")"
+    rm -rf "$card"
+    sync
+}
+recovery_reference() {
+    local copy="$rec/copy" start end
+    rm -rf "$copy"
+    sync
+    start="$(now)"
+    cp -a "$rec/old" "$copy"
+    end="$(now)"
+    same_as_old "$copy"
+    reference_recovery="$(best "$reference_recovery" "$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f", b - a }')")"
+    rm -rf "$copy"
+    sync
+}
+for round in $(seq "$recovery_rounds"); do
+    if [ $((round % 2)) = 1 ]; then
+        recovery_ours
+        recovery_reference
+    else
+        recovery_reference
+        recovery_ours
+    fi
+done
+
 awk -v o="$ours_seconds" -v r="$reference_seconds" \
     'BEGIN { printf "install: ours %.2f s, reference %.2f s, ratio %.2f\n", o, r, o / (r > 0.01 ? r : 0.01) }'
 awk -v o="$ours_gap" \
@@ -264,3 +354,5 @@ for round in $(seq "$rounds"); do
 done
 awk -v o="$cancel_ms" \
     'BEGIN { printf "cancel: ours %.0f ms, reference 500 ms, ratio %.2f\n", o, o / 500 }'
+awk -v o="$ours_recovery" -v r="$reference_recovery" \
+    'BEGIN { printf "recovery: ours %.3f s, reference %.3f s, ratio %.2f\n", o, r, o / (r > 0.001 ? r : 0.001) }'
