@@ -278,7 +278,7 @@ recovery_ours() {
     local card="$rec/card" line
     rm -rf "$card"
     cp -a "$rec/old" "$card"
-    line="$("$recovery" prepare "$card" "$rec/release.zip" varno/)" || {
+    line="$(QT_LOGGING_RULES='*.debug=false' "$recovery" prepare "$card" "$rec/release.zip" varno/)" || {
         echo "recovery: the installation in flight could not be set up" >&2
         exit 1
     }
@@ -288,7 +288,7 @@ recovery_ours() {
         exit 1
     fi
     sync
-    line="$("$recovery" recover "$card")" || {
+    line="$(QT_LOGGING_RULES='*.debug=false' "$recovery" recover "$card")" || {
         echo "recovery: the undo failed" >&2
         exit 1
     }
