@@ -102,15 +102,15 @@ bool parseByteRange(const QByteArray &header, qint64 *first, qint64 *last)
     const QByteArray value = header.trimmed();
     if (!value.startsWith("bytes="))
         return false;
-    const QByteArray spec = value.mid(6).trimmed();
-    const int dash = spec.indexOf('-');
-    if (dash <= 0 || spec.contains(','))
+    const QByteArray bounds = value.mid(6).trimmed();
+    const int dash = bounds.indexOf('-');
+    if (dash <= 0 || bounds.contains(','))
         return false;
     bool ok = false;
-    *first = spec.left(dash).trimmed().toLongLong(&ok);
+    *first = bounds.left(dash).trimmed().toLongLong(&ok);
     if (!ok || *first < 0)
         return false;
-    const QByteArray end = spec.mid(dash + 1).trimmed();
+    const QByteArray end = bounds.mid(dash + 1).trimmed();
     *last = -1;
     if (!end.isEmpty()) {
         *last = end.toLongLong(&ok);

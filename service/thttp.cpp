@@ -427,17 +427,17 @@ bool parseContentRange(const QByteArray &value, qint64 *first, qint64 *last, qin
     const QByteArray text = value.trimmed();
     if (!text.startsWith("bytes "))
         return false;
-    const QByteArray spec = text.mid(6).trimmed();
-    const int dash = spec.indexOf('-');
-    const int slash = spec.indexOf('/');
+    const QByteArray bounds = text.mid(6).trimmed();
+    const int dash = bounds.indexOf('-');
+    const int slash = bounds.indexOf('/');
     if (dash <= 0 || slash <= dash + 1)
         return false;
     bool ok1 = false;
     bool ok2 = false;
     bool ok3 = false;
-    *first = spec.left(dash).toLongLong(&ok1);
-    *last = spec.mid(dash + 1, slash - dash - 1).toLongLong(&ok2);
-    *length = spec.mid(slash + 1).toLongLong(&ok3);
+    *first = bounds.left(dash).toLongLong(&ok1);
+    *last = bounds.mid(dash + 1, slash - dash - 1).toLongLong(&ok2);
+    *length = bounds.mid(slash + 1).toLongLong(&ok3);
     return ok1 && ok2 && ok3 && *first >= 0 && *last >= *first && *length > *last;
 }
 
