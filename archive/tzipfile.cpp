@@ -100,6 +100,12 @@ bool TZipFile::UnzipArchive(const QString &archive, const QString &destination, 
             + destination;
     ArchiveReader reader(archive);
     unzFile zip = reader.zip();
+    if (!zip && reader.empty()) {
+        if (notifier)
+            emit notifier->total(0);
+        qCDebug(lcArchive).noquote() << "archivio senza voci: niente da decomprimere";
+        return true;
+    }
     if (!zip) {
         qCDebug(lcArchive).noquote() << QStringLiteral(
                                             "decompressione terminata causa: archivio non apribile ")
@@ -190,6 +196,8 @@ bool TZipFile::TestArchive(const QString &archive, const QString &password,
 {
     ArchiveReader reader(archive);
     unzFile zip = reader.zip();
+    if (!zip && reader.empty())
+        return true;
     if (!zip) {
         qCDebug(lcArchive).noquote() << QStringLiteral("test dell'archivio fallito: archivio non apribile ")
                 + archive;
@@ -232,8 +240,11 @@ QList<TZipFile::EntryInfo> TZipFile::Entries(const QString &archive, bool keepPa
     if (ok)
         *ok = false;
     ArchiveReader reader(archive);
-    if (!reader.zip())
+    if (!reader.zip()) {
+        if (ok)
+            *ok = reader.empty();
         return list;
+    }
     const Scan scan = scanArchive(reader.zip(), reader.size());
     if (!scan.ok)
         return list;
@@ -257,7 +268,7 @@ qint64 TZipFile::UncompressedSize(const QString &archive)
     ArchiveReader reader(archive);
     unzFile zip = reader.zip();
     if (!zip)
-        return -1;
+        return reader.empty() ? 0 : -1;
     quint64 sum = 0;
     int result = unzGoToFirstFile(zip);
     for (; result == UNZ_OK; result = unzGoToNextFile(zip)) {

@@ -66,11 +66,8 @@ Scan scanArchive(unzFile zip, qint64 archiveSize)
 {
     Scan scan;
     quint64 compressed = 0;
+    // An archive without entries is sound: it extracts to nothing.
     int result = unzGoToFirstFile(zip);
-    if (result == UNZ_END_OF_LIST_OF_FILE) {
-        scan.message = QStringLiteral("archivio vuoto");
-        return scan;
-    }
     for (; result == UNZ_OK; result = unzGoToNextFile(zip)) {
         Entry entry;
         QString name;
@@ -141,6 +138,15 @@ ArchiveReader::ArchiveReader(const QString &path)
     functions.zerror_file = &ArchiveReader::errorStream;
     functions.opaque = this;
     m_zip.reset(unzOpen2_64(QFile::encodeName(path).constData(), &functions));
+    if (!m_zip && m_size >= 22 && m_size <= 22 + 0xffff && m_file.seek(0)) {
+        // End record: signature, disk numbers, entry counts, directory size
+        // and offset all 0, then the comment, which ends the file.
+        const QByteArray record = m_file.read(22);
+        static const char emptyRecord[20] = { 'P', 'K', 5, 6 };
+        const auto byte = [&](int at) { return uint(uchar(record.at(at))); };
+        m_empty = record.size() == 22 && memcmp(record.constData(), emptyRecord, 20) == 0
+            && qint64(22 + (byte(20) | byte(21) << 8)) == m_size;
+    }
 }
 
 voidpf ZCALLBACK ArchiveReader::openStream(voidpf opaque, const void *, int mode)

@@ -47,6 +47,9 @@ public:
     ArchiveReader &operator=(const ArchiveReader &) = delete;
 
     unzFile zip() const { return m_zip.get(); }
+    // True for a sound archive without entries: its end record alone, which
+    // minizip refuses to open (it takes a directory at offset 0 for none).
+    bool empty() const { return m_empty; }
     QFile &file() { return m_file; }
     qint64 size() const { return m_size; }
 
@@ -69,6 +72,7 @@ private:
     qint64 m_cacheStart = 0;
     qint64 m_cacheLength = 0;
     bool m_failed = false;
+    bool m_empty = false;
     UnzHandle m_zip; // last: closed before the file and the cache go
 };
 

@@ -162,11 +162,13 @@ bool addFile(zipFile zip, const QString &filePath, const QString &name, const QS
     // Reading the archive being written into itself would never end.
     if (sameFile(filePath, archive))
         return true;
+    // A file that cannot be read becomes an empty entry and the work goes
+    // on: one unreadable file must not cost the copy of all the others.
     QFile in(filePath);
-    if (!in.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        qCDebug(lcArchive).noquote() << "TZipFile: impossibile leggere" << filePath << in.errorString();
-        return false;
-    }
+    const bool readable = in.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    if (!readable)
+        qCDebug(lcArchive).noquote() << "TZipFile: impossibile leggere" << filePath << in.errorString()
+                                     << "- voce vuota";
     const QFileInfo info(filePath);
     zip_fileinfo zi {};
     zi.tmz_date = dosTime(info.lastModified());
@@ -186,7 +188,7 @@ bool addFile(zipFile zip, const QString &filePath, const QString &name, const QS
         rawName = name.toUtf8();
         flags |= FlagUtf8Name;
     }
-    const quint64 size = quint64(info.size());
+    const quint64 size = readable ? quint64(info.size()) : 0;
     const int zip64 = size >= 0xffffffffULL ? 1 : 0;
     // Raw: the entry is deflated here (see EntryDeflater), minizip writes
     // the headers and the bytes.
@@ -201,11 +203,13 @@ bool addFile(zipFile zip, const QString &filePath, const QString &name, const QS
     bool ok = deflater.ready();
     uLong crc = crc32(0L, Z_NULL, 0);
     quint64 read = 0;
-    while (ok) {
+    while (ok && readable) {
         const qint64 got = in.read(buffer.get(), ZipChunk);
         if (got < 0) {
-            qCDebug(lcArchive).noquote() << "TZipFile: errore di lettura" << filePath << in.errorString();
-            ok = false;
+            // Likewise a read that fails: the entry keeps what was read, with
+            // its size and CRC, so the archive stays sound.
+            qCDebug(lcArchive).noquote() << "TZipFile: errore di lettura" << filePath << in.errorString()
+                                         << "- voce fermata a" << read << "byte";
             break;
         }
         if (got == 0)
