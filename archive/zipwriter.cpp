@@ -3,6 +3,7 @@
 #include "archive/zipwriter.h"
 
 #include "archive/zipcommon.h"
+#include "platform/platform.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -147,12 +148,14 @@ private:
 
 zipFile openForWriting(const QString &archive)
 {
-    const QByteArray path = QFile::encodeName(archive);
+    zlib_filefunc64_def functions {};
+    const QByteArray path = Platform::zipFileFunctions(archive, &functions);
+    const auto open = [&](int mode) { return zipOpen2_64(path.constData(), mode, nullptr, &functions); };
     if (!QFileInfo::exists(archive))
-        return zipOpen64(path.constData(), APPEND_STATUS_CREATE);
-    zipFile handle = zipOpen64(path.constData(), APPEND_STATUS_ADDINZIP);
+        return open(APPEND_STATUS_CREATE);
+    zipFile handle = open(APPEND_STATUS_ADDINZIP);
     if (!handle)
-        handle = zipOpen64(path.constData(), APPEND_STATUS_CREATEAFTER);
+        handle = open(APPEND_STATUS_CREATEAFTER);
     return handle;
 }
 

@@ -135,6 +135,7 @@ private slots:
     void zipDirectoryMixedData();
     void zipDirectoryMissingSource();
     void zipUnreadableFiles();
+    void nonAsciiArchivePaths();
     void zipSingleFileAddsToArchive();
     void zipSingleFileAfterOtherData();
     void missingOrForeignFiles_data();
@@ -487,6 +488,20 @@ void TestZipFile::zipUnreadableFiles()
                             QStringLiteral("z.txt=") + QString::fromLatin1(QByteArray(50000, 'z').toHex()) }));
     QCOMPARE(namesOf(QStringLiteral("single.zip")), QStringList { QStringLiteral("//mem") });
     QVERIFY(TZipFile::TestArchive(QStringLiteral("single.zip")));
+}
+
+void TestZipFile::nonAsciiArchivePaths()
+{
+    // Archive, source and destination names beyond ASCII, written and read back.
+    TestWorkspace ws;
+    const QString folder = QStringLiteral("cart\u00e8lla \u0416");
+    QVERIFY(ws.writeFile(folder + QStringLiteral("/f\u00fcr.txt"), "data"));
+    const QString archive = folder + QStringLiteral("/archivio \u00e0\u20ac.zip");
+    const QString file = folder + QStringLiteral("/f\u00fcr.txt");
+    QVERIFY(TZipFile::ZipSingleFile(file, file, archive, QString()));
+    QVERIFY(TZipFile::TestArchive(archive));
+    QVERIFY(TZipFile::UnzipArchive(archive, folder + QStringLiteral("/usc\u00ecta/"), true, QString(), nullptr));
+    QCOMPARE(ws.readFile(folder + QStringLiteral("/usc\u00ecta/f\u00fcr.txt")), QByteArray("data"));
 }
 
 void TestZipFile::zipSingleFileAddsToArchive()
