@@ -3,6 +3,7 @@
 
 #include "archive/zipcommon.h"
 #include "archive/zipentryname.h"
+#include "archive/zipextract.h"
 #include "archive/zipreader.h"
 #include "archive/zipwriter.h"
 
@@ -16,179 +17,10 @@ Q_LOGGING_CATEGORY(lcArchive, "update_hub.archive")
 
 using namespace ZipDetail;
 
-namespace {
-
-QString destinationFolder(const QString &destination)
-{
-    QString folder = destination;
-    folder.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/')))
-        folder.append(QLatin1Char('/'));
-    return folder;
-}
-
-bool ensureFolder(const QString &folder)
-{
-    if (folder.isEmpty())
-        return true;
-    const QFileInfo info(folder);
-    if (info.isDir())
-        return true;
-    return QDir().mkpath(folder);
-}
-
-// Writes the data of the current entry to target; on a failure the reason
-// goes to *why.
-bool extractEntry(ArchiveReader &reader, const Entry &entry, const QString &target,
-                  const QByteArray &password, Buffers &buffers, quint64 *done, quint64 total,
-                  QZipFileNotificationInterface *notifier, QString *why)
-{
-    QFile out(target);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        *why = QStringLiteral("decompressione terminata a causa di un errore nell'apertura del file: "
-                              "file.open( QIODevice::WriteOnly )");
-        return false;
-    }
-    QString writeFault;
-    const auto write = [&](const char *data, qint64 size) {
-        if (notifier && notifier->cancelRequested()) {
-            writeFault = QStringLiteral("decompressione annullata: ") + target;
-            return false;
-        }
-        const qint64 put = out.write(data, size);
-        if (put != size) {
-            // A full disk shows as a short write without an error of its own.
-            writeFault = QStringLiteral("decompressione terminata causa: errore di scrittura in %1 (%2 di %3 "
-                                        "byte scritti)")
-                             .arg(target)
-                             .arg(qMax<qint64>(put, 0))
-                             .arg(size);
-            return false;
-        }
-        *done += quint64(size);
-        emitProgress(notifier, qMin(*done, total), total);
-        return true;
-    };
-    bool opened = false;
-    const DataFault fault = readEntry(reader, entry.info, password, buffers, write, &opened);
-    if (!opened) {
-        *why = QStringLiteral("decompressione terminata causa: errorZipFile != UNZ_OK");
-        return false;
-    }
-    if (fault == DataFault::Sink) {
-        *why = writeFault;
-        return false;
-    }
-    if (fault != DataFault::None) {
-        *why = QStringLiteral("decompressione terminata causa: ") + faultText(fault, entry.path);
-        return false;
-    }
-    out.close();
-    if (out.error() != QFileDevice::NoError) {
-        *why = QStringLiteral("decompressione terminata causa: errore di scrittura in ") + target;
-        return false;
-    }
-    return true;
-}
-
-} // namespace
-
 bool TZipFile::UnzipArchive(const QString &archive, const QString &destination, bool keepPaths,
                             const QString &password, QZipFileNotificationInterface *notifier)
 {
-    qCDebug(lcArchive).noquote() << QStringLiteral("Unzip File ") + archive + QStringLiteral(" -> ")
-            + destination;
-    ArchiveReader reader(archive);
-    unzFile zip = reader.zip();
-    if (!zip && reader.empty()) {
-        if (notifier)
-            emit notifier->total(0);
-        qCDebug(lcArchive).noquote() << "archivio senza voci: niente da decomprimere";
-        return true;
-    }
-    if (!zip) {
-        qCDebug(lcArchive).noquote() << QStringLiteral(
-                                            "decompressione terminata causa: archivio non apribile ")
-                + archive;
-        return false;
-    }
-    const Scan scan = scanArchive(zip, reader.size());
-    if (!scan.ok) {
-        qCDebug(lcArchive).noquote() << QStringLiteral("decompressione terminata causa: ") + scan.message;
-        return false;
-    }
-    if (notifier) {
-        const int shift = countShift(scan.total);
-        emit notifier->total(uint(scan.total >> shift));
-    }
-
-    const QString folder = destinationFolder(destination);
-    const QByteArray secret = password.toLatin1();
-    Buffers buffers;
-    quint64 done = 0;
-    QString why;
-    QString readyFolder;
-    int result = unzGoToFirstFile(zip);
-    for (const Entry &entry : scan.entries) {
-        if (result != UNZ_OK) {
-            qCDebug(lcArchive).noquote()
-                << "decompressione terminata causa: indice dell'archivio danneggiato";
-            return false;
-        }
-        if (entry.folder) {
-            if (keepPaths && !entry.path.isEmpty()) {
-                const QString target = folder + entry.path;
-                const QFileInfo existing(target);
-                if (existing.isSymLink() || (existing.exists() && !existing.isDir()))
-                    QFile::remove(target);
-                if (!ensureFolder(target)) {
-                    qCDebug(lcArchive).noquote()
-                        << QStringLiteral("decompressione terminata causa: impossibile creare la cartella ")
-                            + target;
-                    return false;
-                }
-            }
-            result = unzGoToNextFile(zip);
-            continue;
-        }
-        const QString relative = keepPaths ? entry.path : entry.path.section(QLatin1Char('/'), -1);
-        const QString target = folder + relative;
-        const QString parent = target.left(target.lastIndexOf(QLatin1Char('/')) + 1);
-        // Entries come folder by folder: a folder made or found once stays
-        // (nothing in the extraction removes a folder).
-        if (parent != readyFolder) {
-            if (!ensureFolder(parent)) {
-                qCDebug(lcArchive).noquote()
-                    << QStringLiteral("decompressione terminata causa: impossibile creare la cartella ")
-                        + parent;
-                return false;
-            }
-            readyFolder = parent;
-        }
-        // A link left at the target is removed, never written through.
-        const QFileInfo existing(target);
-        if (existing.exists() || existing.isSymLink())
-            QFile::remove(target);
-        // An empty entry is just an empty file. Any other entry's file is
-        // created by opening it once: truncating a file that was just created
-        // empty would make the file system flush its data on closing.
-        if (entry.info.uncompressed_size == 0)
-            TouchFile(target);
-        if (entry.info.uncompressed_size != 0
-            && !extractEntry(reader, entry, target, secret, buffers, &done, scan.total, notifier, &why)) {
-            qCDebug(lcArchive).noquote() << why;
-            return false;
-        }
-        if (entry.info.uncompressed_size == 0 && !QFileInfo(target).isFile()) {
-            qCDebug(lcArchive).noquote()
-                << QStringLiteral("decompressione terminata a causa di un errore nell'apertura del file: "
-                                  "file.open( QIODevice::WriteOnly )");
-            return false;
-        }
-        result = unzGoToNextFile(zip);
-    }
-    qCDebug(lcArchive).noquote() << "DECOMPRESSIONE DEI FILE TERMINATA CORRETTAMENTE!!!";
-    return true;
+    return extractArchive(archive, destination, keepPaths, password, notifier);
 }
 
 bool TZipFile::TestArchive(const QString &archive, const QString &password,
@@ -221,6 +53,10 @@ bool TZipFile::TestArchive(const QString &archive, const QString &password,
             const DataFault fault = readEntry(reader, info, secret, buffers, discard, &opened);
             if (!opened) {
                 qCDebug(lcArchive).noquote() << "test dell'archivio fallito: voce non apribile" << entry.path;
+                return false;
+            }
+            if (fault == DataFault::Sink) {
+                qCDebug(lcArchive).noquote() << "test dell'archivio annullato";
                 return false;
             }
             if (fault != DataFault::None) {

@@ -75,6 +75,10 @@ Scan scanArchive(unzFile zip, qint64 archiveSize)
             scan.message = QStringLiteral("indice dell'archivio danneggiato");
             return scan;
         }
+        if (unzGetFilePos64(zip, &entry.position) != UNZ_OK) {
+            scan.message = QStringLiteral("indice dell'archivio danneggiato");
+            return scan;
+        }
         const unz_file_info64 &info = entry.info;
         if (!normaliseEntryName(name, &entry.path)) {
             scan.message = QStringLiteral("percorso fuori dalla destinazione: ") + name;

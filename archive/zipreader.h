@@ -19,6 +19,7 @@ struct Entry
     QString path; // normalised relative path, "/"-separated, no "." or ".."
     bool folder = false;
     unz_file_info64 info {};
+    unz64_file_pos position {}; // in the central directory, for unzGoToFilePos64
 };
 
 struct Scan

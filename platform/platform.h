@@ -102,6 +102,7 @@ unsigned windowsCodePage(const QString &codecName);
 /// decoded as Windows-1252 (the Western code page) on Windows; as Latin-1
 /// elsewhere, which keeps every byte.
 QString decodeWindowsText(const QByteArray &bytes);
+
 /// Fills functions with the zip library's functions for opening an archive
 /// by its name and returns the name in the form they take, to be passed as
 /// the path of zipOpen2_64 or unzOpen2_64 while the returned bytes live.
