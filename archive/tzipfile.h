@@ -41,7 +41,12 @@ public:
     /// in destination by its file name. An archive with an entry that would
     /// leave destination, a link entry, an unsupported method or entries that
     /// share their data is refused before anything is written. The notifier
-    /// (may be null) receives total() once, then progress() after every chunk.
+    /// (may be null) receives total() once, then progress() with the bytes
+    /// written so far, rising to the total, on the calling thread; the data of
+    /// several entries is inflated at once on worker threads meanwhile. On a
+    /// failure every entry before the failing one is extracted whole, and
+    /// progress goes no further than the failing one; it and later files may
+    /// be missing, empty or cut short. A cancelled extraction fails.
     static bool UnzipArchive(const QString &archive, const QString &destination, bool keepPaths,
                              const QString &password, QZipFileNotificationInterface *notifier = nullptr);
 

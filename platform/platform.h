@@ -8,6 +8,7 @@
 #include <optional>
 
 class QSettings;
+struct zlib_filefunc64_def_s;
 
 /// The operating-system facilities the updater needs. platform_win.cpp
 /// implements them with Win32 calls, platform_unix.cpp for other systems; the
@@ -101,6 +102,14 @@ unsigned windowsCodePage(const QString &codecName);
 /// decoded as Windows-1252 (the Western code page) on Windows; as Latin-1
 /// elsewhere, which keeps every byte.
 QString decodeWindowsText(const QByteArray &bytes);
+
+/// Fills functions with the zip library's functions for opening an archive
+/// by its name and returns the name in the form they take, to be passed as
+/// the path of zipOpen2_64 or unzOpen2_64 while the returned bytes live.
+/// Windows: the wide-character functions and the name in UTF-16, so that a
+/// name of any characters opens; elsewhere the standard functions and the
+/// name in the file system's encoding.
+QByteArray zipFileFunctions(const QString &path, zlib_filefunc64_def_s *functions);
 
 /// Test hook: one file operation of an installation or a recovery is about
 /// to happen. When UPDATE_HUB_FAULT_STOP_AT is N, the N-th call of the

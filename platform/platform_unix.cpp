@@ -26,6 +26,8 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <minizip/ioapi.h>
+
 #include <memory>
 
 Q_LOGGING_CATEGORY(lcPlatform, "update_hub.platform")
@@ -345,6 +347,12 @@ std::optional<QString> decodeCodePage(const QByteArray &bytes, const QString &co
 QString decodeWindowsText(const QByteArray &bytes)
 {
     return QString::fromLatin1(bytes);
+}
+
+QByteArray zipFileFunctions(const QString &path, zlib_filefunc64_def_s *functions)
+{
+    fill_fopen64_filefunc(functions);
+    return QFile::encodeName(path);
 }
 
 QString volumeIdentity(const QString &root)

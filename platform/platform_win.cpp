@@ -14,6 +14,15 @@
 #include <shellapi.h>
 
 #include <climits>
+#include <minizip/ioapi.h>
+// The wide-character file functions come with minizip's Windows file layer;
+// its header is not installed everywhere, the declaration is the same.
+#if __has_include(<minizip/iowin32.h>)
+#include <minizip/iowin32.h>
+#else
+extern "C" void fill_win32_filefunc64W(zlib_filefunc64_def *pzlib_filefunc_def);
+#endif
+
 #include <memory>
 #include <vector>
 
@@ -244,6 +253,14 @@ std::optional<QString> decodeCodePage(const QByteArray &bytes, const QString &co
 QString decodeWindowsText(const QByteArray &bytes)
 {
     return decodeCodePage(bytes, QStringLiteral("windows-1252")).value_or(QString::fromLatin1(bytes));
+}
+
+QByteArray zipFileFunctions(const QString &path, zlib_filefunc64_def_s *functions)
+{
+    fill_win32_filefunc64W(functions);
+    // The functions take a wchar_t text: UTF-16 with its terminating 0.
+    const QString native = QDir::toNativeSeparators(path);
+    return QByteArray(reinterpret_cast<const char *>(native.utf16()), int((native.size() + 1) * sizeof(wchar_t)));
 }
 
 QString volumeIdentity(const QString &root)

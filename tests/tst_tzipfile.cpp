@@ -134,6 +134,8 @@ private slots:
     void zipDirectoryRoundTrip();
     void zipDirectoryMixedData();
     void zipDirectoryMissingSource();
+    void zipUnreadableFiles();
+    void nonAsciiArchivePaths();
     void zipSingleFileAddsToArchive();
     void zipSingleFileAfterOtherData();
     void missingOrForeignFiles_data();
@@ -455,6 +457,51 @@ void TestZipFile::zipDirectoryMissingSource()
     QVERIFY(!TZipFile::ZipDirectory(QStringLiteral("nothing"), QStringLiteral("nothing/"),
                                     QStringLiteral("n.zip"), QString()));
     QVERIFY(!QFileInfo::exists(QStringLiteral("n.zip")));
+}
+
+void TestZipFile::zipUnreadableFiles()
+{
+    // A file that cannot be read becomes an empty entry; the others go in whole.
+    // Reading /proc/self/mem at offset 0 fails for every user; a file without
+    // read permission cannot be opened except by root.
+    if (!QFileInfo(QStringLiteral("/proc/self/mem")).isFile())
+        QSKIP("no /proc/self/mem here");
+    TestWorkspace ws;
+    QVERIFY(ws.writeFile(QStringLiteral("src/a.txt"), "alpha"));
+    QVERIFY(ws.writeFile(QStringLiteral("src/z.txt"), QByteArray(50000, 'z')));
+    QVERIFY(QFile::link(QStringLiteral("/proc/self/mem"), ws.filePath(QStringLiteral("src/mem"))));
+    QVERIFY(ws.writeFile(QStringLiteral("src/locked.txt"), "secret"));
+    QVERIFY(QFile::setPermissions(ws.filePath(QStringLiteral("src/locked.txt")), QFileDevice::WriteOwner));
+    QFile probe(ws.filePath(QStringLiteral("src/locked.txt")));
+    const QByteArray locked = probe.open(QIODevice::ReadOnly) ? QByteArray("secret") : QByteArray();
+    probe.close();
+    QVERIFY(TZipFile::ZipDirectory(QStringLiteral("src"), QStringLiteral("src/"), QStringLiteral("u.zip"),
+                                   QString()));
+    QVERIFY(TZipFile::ZipSingleFile(QStringLiteral("src/mem"), QStringLiteral("src/mem"),
+                                    QStringLiteral("single.zip"), QString()));
+    QVERIFY(run(QStringLiteral("unzip"), { QStringLiteral("-tqq"), QStringLiteral("u.zip") }));
+    QVERIFY(TZipFile::UnzipArchive(QStringLiteral("u.zip"), QStringLiteral("out/"), true, QString(), nullptr));
+    QCOMPARE(filesOf(ws.filePath(QStringLiteral("out"))),
+             (QStringList { QStringLiteral("a.txt=") + QString::fromLatin1(QByteArray("alpha").toHex()),
+                            QStringLiteral("locked.txt=") + QString::fromLatin1(locked.toHex()),
+                            QStringLiteral("mem="),
+                            QStringLiteral("z.txt=") + QString::fromLatin1(QByteArray(50000, 'z').toHex()) }));
+    QCOMPARE(namesOf(QStringLiteral("single.zip")), QStringList { QStringLiteral("//mem") });
+    QVERIFY(TZipFile::TestArchive(QStringLiteral("single.zip")));
+}
+
+void TestZipFile::nonAsciiArchivePaths()
+{
+    // Archive, source and destination names beyond ASCII, written and read back.
+    TestWorkspace ws;
+    const QString folder = QStringLiteral("cart\u00e8lla \u0416");
+    QVERIFY(ws.writeFile(folder + QStringLiteral("/f\u00fcr.txt"), "data"));
+    const QString archive = folder + QStringLiteral("/archivio \u00e0\u20ac.zip");
+    const QString file = folder + QStringLiteral("/f\u00fcr.txt");
+    QVERIFY(TZipFile::ZipSingleFile(file, file, archive, QString()));
+    QVERIFY(TZipFile::TestArchive(archive));
+    QVERIFY(TZipFile::UnzipArchive(archive, folder + QStringLiteral("/usc\u00ecta/"), true, QString(), nullptr));
+    QCOMPARE(ws.readFile(folder + QStringLiteral("/usc\u00ecta/f\u00fcr.txt")), QByteArray("data"));
 }
 
 void TestZipFile::zipSingleFileAddsToArchive()

@@ -205,6 +205,8 @@ private slots:
     void fullDiskFailsCleanly();
     void readOnlyDestination();
     void destinationBelowAFile();
+    void entriesBeforeAFailureAreWhole();
+    void cancelFails();
 };
 
 void TestZipHostile::hostileArchive_data()
@@ -289,7 +291,6 @@ void TestZipHostile::hostileArchive_data()
     QTest::newRow("overlapping entries") << bomb.bytes();
 
     const QByteArray sound = RawZip().add("a.txt", "alpha").add("b.txt", "beta").bytes();
-    QTest::newRow("empty archive") << RawZip().bytes();
     QTest::newRow("empty file") << QByteArray();
     QTest::newRow("text file") << QByteArray("this is not an archive\n");
     QTest::newRow("truncated central directory") << sound.left(sound.size() - 30);
@@ -357,6 +358,11 @@ void TestZipHostile::acceptedOddities_data()
         << RawZip().add(utf8).bytes() << QStringList { QStringLiteral("café.txt=utf8") };
     QTest::newRow("latin-1 name") << RawZip().add("caf\xe9.txt", "latin").bytes()
                                   << QStringList { QStringLiteral("café.txt=latin") };
+    QTest::newRow("empty entry after a full one of its name")
+        << RawZip().add(entry("dup.txt", QByteArray(300000, 'f'), 8)).add("dup.txt", QByteArray()).bytes()
+        << QStringList { QStringLiteral("dup.txt=") };
+    // No entries at all: nothing to extract, nothing wrong.
+    QTest::newRow("no entries") << RawZip().bytes() << QStringList();
     RawEntry folder = entry("only/", QByteArray());
     QTest::newRow("folder without attribute") << RawZip().add(folder).add("only/f.txt", "f").bytes()
                                               << QStringList { QStringLiteral("only/f.txt=f") };
@@ -508,6 +514,57 @@ void TestZipHostile::destinationBelowAFile()
     QVERIFY(!TZipFile::UnzipArchive(QStringLiteral("a.zip"), QStringLiteral("plain/sub/"), false, QString(),
                                     nullptr));
     QCOMPARE(ws.readFile(QStringLiteral("plain")), QByteArray("a file, not a folder"));
+}
+
+void TestZipHostile::entriesBeforeAFailureAreWhole()
+{
+    // Entries are written several at once, yet a failure leaves what a walk
+    // in archive order would: every entry before the bad one whole.
+    RawZip zip;
+    QStringList expected;
+    for (int i = 0; i < 24; ++i) {
+        const QByteArray name = "f" + QByteArray::number(i) + ".txt";
+        const QByteArray data = QByteArray(200000 + i, char('a' + i % 26));
+        zip.add(entry(name, data, 8));
+        expected << QString::fromLatin1(name);
+    }
+    RawEntry bad = entry("bad.txt", QByteArray(400000, 'b'), 8);
+    bad.crc = 0x1234;
+    zip.add(bad);
+    for (int i = 0; i < 8; ++i)
+        zip.add(entry("after" + QByteArray::number(i) + ".txt", QByteArray(300000, 'z'), 8));
+    TestWorkspace ws;
+    QVERIFY(ws.writeFile(QStringLiteral("a.zip"), zip.bytes()));
+    QVERIFY(!TZipFile::UnzipArchive(QStringLiteral("a.zip"), QStringLiteral("dest/"), true, QString(), nullptr));
+    for (int i = 0; i < 24; ++i)
+        QCOMPARE(ws.readFile(QStringLiteral("dest/f%1.txt").arg(i)), QByteArray(200000 + i, char('a' + i % 26)));
+}
+
+void TestZipHostile::cancelFails()
+{
+    RawZip zip;
+    for (int i = 0; i < 16; ++i)
+        zip.add(entry("f" + QByteArray::number(i) + ".bin", QByteArray(1 << 20, char(i)), 8));
+    TestWorkspace ws;
+    QVERIFY(ws.writeFile(QStringLiteral("a.zip"), zip.bytes()));
+    QZipFileNotificationInterface notifier;
+    uint last = 0;
+    uint whole = 0;
+    bool cancel = true;
+    connect(&notifier, &QZipFileNotificationInterface::progress, this, [&](uint done, uint total) {
+        last = done;
+        whole = total;
+        if (cancel)
+            notifier.requestCancel(); // at the first chunk
+    });
+    QVERIFY(!TZipFile::UnzipArchive(QStringLiteral("a.zip"), QStringLiteral("dest/"), true, QString(), &notifier));
+    QVERIFY(last > 0);
+    QVERIFY(!TZipFile::TestArchive(QStringLiteral("a.zip"), QString(), &notifier));
+    notifier.resetCancel();
+    cancel = false;
+    QVERIFY(TZipFile::TestArchive(QStringLiteral("a.zip"), QString(), &notifier));
+    QVERIFY(TZipFile::UnzipArchive(QStringLiteral("a.zip"), QStringLiteral("dest/"), true, QString(), &notifier));
+    QCOMPARE(last, whole);
 }
 
 QTEST_GUILESS_MAIN(TestZipHostile)
