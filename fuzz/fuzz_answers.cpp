@@ -64,7 +64,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FuzzSupport::fail("smaller version is neither input");
 
     checkDate(ServiceAnswers::dateTimeMs(answer), answer.left(answer.size() - 1), QLatin1Char(' '));
-    checkDate(ServiceAnswers::dateStamp(answer), answer, QLatin1Char('_'));
+    // The stamp is the answer without surrounding white space, and names a file.
+    const QString stamp = ServiceAnswers::dateStamp(answer);
+    checkDate(stamp, answer.trimmed(), QLatin1Char('_'));
+    for (const QChar c : stamp) {
+        if (c.unicode() < 0x20 || c == QLatin1Char('/') || c == QLatin1Char('\\'))
+            FuzzSupport::fail("date stamp names no plain file", stamp);
+    }
 
     if (ServiceAnswers::accountCode(answer).contains(QLatin1Char('-')))
         FuzzSupport::fail("dash left in account code");

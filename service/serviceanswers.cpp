@@ -121,8 +121,13 @@ QString dateTimeMs(const QString &answer)
 
 QString dateStamp(const QString &answer)
 {
-    // The stamp names a file on the FTP server: a line end must not go into the name.
+    // The stamp names a file on the FTP server: a line end must not go into
+    // the name, nor a control character or a folder separator inside it.
     const QString stamp = answer.trimmed();
+    for (const QChar c : stamp) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f || c == QLatin1Char('/') || c == QLatin1Char('\\'))
+            return QString();
+    }
     return wellFormedDate(stamp, QLatin1Char('_')) ? stamp : QString();
 }
 

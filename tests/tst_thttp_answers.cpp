@@ -125,6 +125,10 @@ private slots:
                                       << "";
         QTest::newRow("stamp: line end and blanks trimmed") << true << " 2026-12-08_10-11-12\r\n"
                                                             << "2026-12-08_10-11-12";
+        QTest::newRow("stamp: control character inside") << true << "2026-12-08_10\r\x0e.-00"
+                                                         << "";
+        QTest::newRow("stamp: folder separator inside") << true << "2026-12-08_../../x"
+                                                        << "";
     }
 
     void dateAnswers()
