@@ -1,7 +1,7 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "app/fileinventory.h"
+#include "update/fileinventory.h"
 #include "app/uitext.h"
 #include "archive/tzipfile.h"
 #include "language/ttranslator.h"

@@ -5,8 +5,8 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "app/downloadnames.h"
-#include "app/installtransaction.h"
+#include "update/downloadnames.h"
+#include "update/installtransaction.h"
 #include "app/uitext.h"
 #include "archive/tzipfile.h"
 #include "language/languagefiles.h"

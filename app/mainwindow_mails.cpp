@@ -3,7 +3,7 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "app/communications.h"
+#include "update/communications.h"
 #include "app/uitext.h"
 
 #include <QDesktopServices>

@@ -4,7 +4,7 @@
 #include "ui_mainwindow.h"
 
 #include "app/uitext.h"
-#include "app/updateplanner.h"
+#include "update/updateplanner.h"
 #include "language/ttranslator.h"
 #include "platform/platform.h"
 #include "ui/twaitbox.h"

@@ -14,7 +14,7 @@
 // presses tbCancel once the extraction has begun (the progress window shows
 // extraction progress) and prints "cancel_ms=M": the time from the press to
 // the progress window closed, the staged files undone by then.
-#include "app/downloadnames.h"
+#include "update/downloadnames.h"
 #include "app/mainwindow.h"
 #include "settings/tinifiles.h"
 #include "ui/tprogressbox.h"

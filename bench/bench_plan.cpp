@@ -1,7 +1,7 @@
 // Runs one update plan in the current folder (an installation whose
 // http_server.ini points at the service) and prints its wall time:
 //   bench_plan SCOPE  ->  "seconds S ok 1 entries N"
-#include "app/updateplanner.h"
+#include "update/updateplanner.h"
 #include "service/thttp.h"
 
 #include <QCoreApplication>

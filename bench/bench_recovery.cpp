@@ -10,7 +10,7 @@
 // Prints "files=N".
 // recover is the next start: InstallTransaction::recover() on ROOT, timed on
 // its own. Prints "seconds=S"; exit 1 unless the installation was undone.
-#include "app/installtransaction.h"
+#include "update/installtransaction.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -2,7 +2,7 @@
 // lists, version texts, date answers), fed the same arbitrary Latin-1 body.
 #include "fuzzsupport.h"
 
-#include "app/updateplanner.h"
+#include "update/updateplanner.h"
 #include "service/serviceanswers.h"
 
 #include <cmath>

@@ -2,7 +2,7 @@
 // the date of its name, on arbitrary file contents and names.
 #include "fuzzsupport.h"
 
-#include "app/communications.h"
+#include "update/communications.h"
 
 #include <QDir>
 

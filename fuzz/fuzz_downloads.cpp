@@ -4,8 +4,8 @@
 // the rest the answer body.
 #include "fuzzsupport.h"
 
-#include "app/downloadnames.h"
-#include "app/updateplanner.h"
+#include "update/downloadnames.h"
+#include "update/updateplanner.h"
 
 #include <QSet>
 

@@ -1,7 +1,7 @@
 #include "server/manualpackage.h"
 
-#include "app/downloadnames.h"
-#include "app/updateplanner.h"
+#include "update/downloadnames.h"
+#include "update/updateplanner.h"
 #include "language/languagefiles.h"
 #include "server/catalogue.h"
 #include "server/updateservice.h"

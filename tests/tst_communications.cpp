@@ -1,7 +1,7 @@
 // Service communications with a folder of real files: which names are listed
 // and in what order, dates, subjects from awkward first lines, new-marks from
 // read_mails.ini, marking read, and the address that opens a communication.
-#include "app/communications.h"
+#include "update/communications.h"
 #include "support/workspace.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 // Where a package lands is decided by its local name: the table of rules,
 // its order, and the entries that must not produce a name at all.
-#include "app/downloadnames.h"
+#include "update/downloadnames.h"
 
 #include <QtTest>
 

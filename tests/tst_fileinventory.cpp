@@ -1,6 +1,6 @@
 // The inventory decides which files an installation is checked against: its
 // skip rules and its early stop matter more than the walk itself.
-#include "app/fileinventory.h"
+#include "update/fileinventory.h"
 #include "support/workspace.h"
 
 #include <QDir>

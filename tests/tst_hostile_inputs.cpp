@@ -4,9 +4,9 @@
 // encoding, or never end. Archives must be refused (or, for the oddities that
 // are harmless, extracted inside the destination) and never write outside it;
 // answers must end in the caller's ordinary failure, never in a crash.
-#include "app/downloadnames.h"
+#include "update/downloadnames.h"
 #include "app/mainwindow.h"
-#include "app/updateplanner.h"
+#include "update/updateplanner.h"
 #include "archive/tzipfile.h"
 #include "language/ttranslator.h"
 #include "service/serviceanswers.h"

@@ -6,7 +6,7 @@
 // second updater in the same program folder. After each, every package is
 // all old or all new on each side, byte for byte, with the version files to
 // match, and nothing else lies outside ".update_hub".
-#include "app/installtransaction.h"
+#include "update/installtransaction.h"
 #include "app/mainwindow.h"
 #include "archive/tzipfile.h"
 #include "platform/platform.h"

@@ -1,7 +1,7 @@
 // The update plan against the reference service: the requests in order, the
 // download list, the language files and the work manifests for each scope,
 // version comparisons, the notifier, and where a failure leaves the files.
-#include "app/updateplanner.h"
+#include "update/updateplanner.h"
 #include "language/languagefiles.h"
 #include "platform/platform.h"
 #include "service/thttp.h"

@@ -1,4 +1,4 @@
-#include "app/communications.h"
+#include "update/communications.h"
 
 #include "platform/platform.h"
 #include "settings/tinifiles.h"

@@ -1,4 +1,4 @@
-#include "app/downloadnames.h"
+#include "update/downloadnames.h"
 
 namespace DownloadNames {
 

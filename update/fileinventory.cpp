@@ -1,4 +1,4 @@
-#include "app/fileinventory.h"
+#include "update/fileinventory.h"
 
 #include <QDirIterator>
 #include <QFileInfo>

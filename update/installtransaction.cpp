@@ -1,4 +1,4 @@
-#include "app/installtransaction.h"
+#include "update/installtransaction.h"
 
 #include "archive/tzipfile.h"
 #include "platform/platform.h"
@@ -9,14 +9,14 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QSet>
+#include <QThreadPool>
+#include <QtConcurrent>
 
 #include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
 #include <functional>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 Q_LOGGING_CATEGORY(lcInstall, "update_hub.install")
@@ -71,9 +71,9 @@ bool rename(const QString &from, const QString &to)
 /// thousands of files fast. Small counts run on the calling thread alone.
 qsizetype forEachConcurrently(qsizetype count, const std::function<bool(qsizetype)> &work)
 {
-    constexpr qsizetype maxThreads = 8;
+    constexpr int maxThreads = 8;
     constexpr qsizetype perThread = 2;
-    const qsizetype threads = std::min(maxThreads, count / perThread);
+    const int threads = int(std::min<qsizetype>(maxThreads, count / perThread));
     if (threads <= 1) {
         for (qsizetype i = 0; i < count; ++i) {
             if (!work(i))
@@ -81,6 +81,10 @@ qsizetype forEachConcurrently(qsizetype count, const std::function<bool(qsizetyp
         }
         return count;
     }
+    // A pool of its own: these threads mostly wait for the device, so they
+    // must not take the places of the CPU-bound work in the global pool.
+    static QThreadPool pool;
+    pool.setMaxThreadCount(maxThreads);
     std::atomic<qsizetype> next{0};
     std::atomic<qsizetype> failed{count};
     const auto run = [&] {
@@ -92,16 +96,13 @@ qsizetype forEachConcurrently(qsizetype count, const std::function<bool(qsizetyp
             }
         }
     };
-    std::vector<std::thread> pool;
-    try {
-        for (qsizetype t = 1; t < threads; ++t)
-            pool.emplace_back(run);
-    } catch (const std::system_error &) {
-        // No more threads to be had: those running, and this one, do the work.
-    }
+    QList<QFuture<void>> helpers;
+    for (int t = 1; t < threads; ++t)
+        helpers.append(QtConcurrent::run(&pool, run));
     run();
-    for (std::thread &thread : pool)
-        thread.join();
+    // A helper that has not started yet is run here by waitForFinished().
+    for (QFuture<void> &helper : helpers)
+        helper.waitForFinished();
     return failed.load();
 }
 

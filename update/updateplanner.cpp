@@ -1,6 +1,6 @@
-#include "app/updateplanner.h"
+#include "update/updateplanner.h"
 
-#include "app/downloadnames.h"
+#include "update/downloadnames.h"
 
 #include "language/languagefiles.h"
 #include "platform/platform.h"
