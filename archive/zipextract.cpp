@@ -148,7 +148,14 @@ Outcome extractEntry(ArchiveReader &reader, const Job &job, Shared &shared, Buff
             stopped = true;
             return false;
         }
-        const qint64 put = out.write(data, size);
+        qint64 put = out.write(data, size);
+        // A later entry that failed has given its room back (see below): a
+        // write that fell short meanwhile is tried once more for the rest.
+        const int failedLater = shared.stopAt.load();
+        if (put >= 0 && put < size && failedLater != INT_MAX && failedLater > job.index) {
+            const qint64 rest = out.write(data + put, size - put);
+            put = rest < 0 ? put : put + rest;
+        }
         if (put != size) {
             // A full disk shows as a short write without an error of its own.
             writeFault = QStringLiteral("decompressione terminata causa: errore di scrittura in %1 (%2 di %3 "
@@ -168,6 +175,11 @@ Outcome extractEntry(ArchiveReader &reader, const Job &job, Shared &shared, Buff
         return Outcome::Failed;
     }
     if (fault == DataFault::Sink) {
+        // A write that fell short means a full disk: the cut-short file gives
+        // its room back at once, so that the entries before it, still being
+        // written on other threads, finish as a walk in archive order would.
+        if (!stopped)
+            out.resize(0);
         *why = writeFault;
         return stopped ? Outcome::Stopped : Outcome::Failed;
     }
