@@ -517,7 +517,19 @@ bool MainWindow::installPackages()
         }
         return true;
     };
-    LanguageFiles::recordInstalledVersionsInto(QStringLiteral("./work/syslang.ini"), productIds, databaseFolders,
+    // A manual run knows no redirection: its package names its databases
+    // by their versions in its own "syslang.ini".
+    QStringList recordedFolders = databaseFolders;
+    if (manualUpdate) {
+        TIniFiles work(QStringLiteral("work/syslang.ini"), false);
+        QStringList sections;
+        work.sectionNames(sections);
+        for (const QString &section : std::as_const(sections)) {
+            if (work.hasValue(section, QStringLiteral("version")) && !recordedFolders.contains(section, Qt::CaseInsensitive))
+                recordedFolders << section;
+        }
+    }
+    LanguageFiles::recordInstalledVersionsInto(QStringLiteral("./work/syslang.ini"), productIds, recordedFolders,
                                                pcSyslang, cardSyslangStaged, recorded);
     if (!pcSyslang.isEmpty() && QFileInfo::exists(pcSyslang) && !transaction.stageFile(pcSide, syslangName, syslangName))
         return undo(syslangName);
