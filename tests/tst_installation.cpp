@@ -38,7 +38,7 @@ bool writePackage(const TestWorkspace &ws, const QString &name, const QString &e
 const QList<std::pair<QString, QString>> recordedValues {
     { "ad", "eng" }, { "ad", "ita" }, { "mit", "eng" }, { "mit", "ita" },
     { "admoto_files", "eng" }, { "admoto_files", "ita" }, { "mitmoto_files", "eng" }, { "mitmoto_files", "ita" },
-    { "release", "" }, { "release", "moto_files" },
+    { "release", "" }, { "release", "moto_files" }, { "database_auto", "version" },
 };
 
 /// A "syslang.ini" that holds version for every value of recordedValues.
@@ -235,9 +235,13 @@ private slots:
                                   "ad.ita=\nmit.ita=\n"
                                   "admoto_files.eng=mitfiles_pc_mit.zip\nmitmoto_files.eng=mitfiles_pc_mit.zip\n"
                                   "admoto_files.ita=\nmitmoto_files.ita=\n"
-                                  "release.=bbadfile_pc_bbad.zip\nrelease.moto_files=\n";
-        const QStringList archives { "adfiles_eng_pc_ad.zip", "mitfiles_pc_mit.zip", "bbadfile_pc_bbad.zip:bbad" };
+                                  "release.=bbadfile_pc_bbad.zip\nrelease.moto_files=\n"
+                                  "database_auto.version=database_auto_0.zip\n";
+        const QStringList archives { "adfiles_eng_pc_ad.zip", "mitfiles_pc_mit.zip", "bbadfile_pc_bbad.zip:bbad",
+                                     "database_auto_0.zip" };
         QTest::newRow("every answer installed") << record << archives << QStringList();
+        QTest::newRow("database package missing on the service")
+            << record << archives.mid(0, 3) << QStringList { "database_auto/version" };
         QTest::newRow("a package left out of the list")
             << QByteArray(record).replace("ad.ita=\nmit.ita=\n",
                                           "ad.ita=adfiles_ita_pc_gone.zip\nmit.ita=adfiles_ita_pc_gone.zip\n")
