@@ -525,12 +525,13 @@ bool MainWindow::installPackages()
         QStringList sections;
         work.sectionNames(sections);
         for (const QString &section : std::as_const(sections)) {
-            if (work.hasValue(section, QStringLiteral("version")) && !recordedFolders.contains(section, Qt::CaseInsensitive))
+            if (work.hasValue(section, QStringLiteral("version"))
+                && !recordedFolders.contains(section, Qt::CaseInsensitive))
                 recordedFolders << section;
         }
     }
-    LanguageFiles::recordInstalledVersionsInto(QStringLiteral("./work/syslang.ini"), productIds, recordedFolders,
-                                               pcSyslang, cardSyslangStaged, recorded);
+    LanguageFiles::recordInstalledVersionsInto(QStringLiteral("./work/syslang.ini"), productIds,
+                                               recordedFolders, pcSyslang, cardSyslangStaged, recorded);
     if (!pcSyslang.isEmpty() && QFileInfo::exists(pcSyslang) && !transaction.stageFile(pcSide, syslangName, syslangName))
         return undo(syslangName);
     if (!cardSyslangStaged.isEmpty() && QFileInfo::exists(cardSyslangStaged)

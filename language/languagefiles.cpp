@@ -186,9 +186,9 @@ void recordInstalledVersions(const QString &workSyslangPath, const QStringList &
                              const QString &cardRoot)
 {
     // Without the work file every copy would write an empty value over the installed versions.
-    recordInstalledVersionsInto(workSyslangPath, productIds, databaseFolders,
-                                updatePc ? QStringLiteral("./syslang.ini") : QString(),
-                                updateCard ? cardRoot + QStringLiteral("varno/syslang.ini") : QString(), RecordedValue());
+    recordInstalledVersionsInto(
+        workSyslangPath, productIds, databaseFolders, updatePc ? QStringLiteral("./syslang.ini") : QString(),
+        updateCard ? cardRoot + QStringLiteral("varno/syslang.ini") : QString(), RecordedValue());
 }
 
 void recordInstalledVersionsInto(const QString &workSyslangPath, const QStringList &productIds,

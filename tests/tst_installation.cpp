@@ -36,9 +36,17 @@ bool writePackage(const TestWorkspace &ws, const QString &name, const QString &e
 
 // The versions a run can record: section and key in "syslang.ini".
 const QList<std::pair<QString, QString>> recordedValues {
-    { "ad", "eng" }, { "ad", "ita" }, { "mit", "eng" }, { "mit", "ita" },
-    { "admoto_files", "eng" }, { "admoto_files", "ita" }, { "mitmoto_files", "eng" }, { "mitmoto_files", "ita" },
-    { "release", "" }, { "release", "moto_files" }, { "database_auto", "version" },
+    { "ad", "eng" },
+    { "ad", "ita" },
+    { "mit", "eng" },
+    { "mit", "ita" },
+    { "admoto_files", "eng" },
+    { "admoto_files", "ita" },
+    { "mitmoto_files", "eng" },
+    { "mitmoto_files", "ita" },
+    { "release", "" },
+    { "release", "moto_files" },
+    { "database_auto", "version" },
 };
 
 /// A "syslang.ini" that holds version for every value of recordedValues.
@@ -227,25 +235,28 @@ private slots:
         // information, the reserve language and the motorbike's software
         // needed none.
         QTest::addColumn<QByteArray>("record");
-        QTest::addColumn<QStringList>("archives"); // named by the manifest; those with "gone" are not in the package
-        QTest::addColumn<QStringList>("kept"); // "section/key" of the versions that keep their old value; "*" all
-        const QByteArray record = "[syslang_entries]\n"
-                                  "ad.eng=adfiles_eng_pc_ad.zip:mitfiles_pc_mit.zip\n"
-                                  "mit.eng=adfiles_eng_pc_ad.zip:mitfiles_pc_mit.zip\n"
-                                  "ad.ita=\nmit.ita=\n"
-                                  "admoto_files.eng=mitfiles_pc_mit.zip\nmitmoto_files.eng=mitfiles_pc_mit.zip\n"
-                                  "admoto_files.ita=\nmitmoto_files.ita=\n"
-                                  "release.=bbadfile_pc_bbad.zip\nrelease.moto_files=\n"
-                                  "database_auto.version=database_auto_0.zip\n";
-        const QStringList archives { "adfiles_eng_pc_ad.zip", "mitfiles_pc_mit.zip", "bbadfile_pc_bbad.zip:bbad",
-                                     "database_auto_0.zip" };
+        // The archives the manifest names; those with "gone" are not in the package.
+        QTest::addColumn<QStringList>("archives");
+        // "section/key" of the versions that keep their old value; "*" all of them.
+        QTest::addColumn<QStringList>("kept");
+        const QByteArray record
+            = "[syslang_entries]\n"
+              "ad.eng=adfiles_eng_pc_ad.zip:mitfiles_pc_mit.zip\n"
+              "mit.eng=adfiles_eng_pc_ad.zip:mitfiles_pc_mit.zip\n"
+              "ad.ita=\nmit.ita=\n"
+              "admoto_files.eng=mitfiles_pc_mit.zip\nmitmoto_files.eng=mitfiles_pc_mit.zip\n"
+              "admoto_files.ita=\nmitmoto_files.ita=\n"
+              "release.=bbadfile_pc_bbad.zip\nrelease.moto_files=\n"
+              "database_auto.version=database_auto_0.zip\n";
+        const QStringList archives { "adfiles_eng_pc_ad.zip", "mitfiles_pc_mit.zip",
+                                     "bbadfile_pc_bbad.zip:bbad", "database_auto_0.zip" };
         QTest::newRow("every answer installed") << record << archives << QStringList();
         QTest::newRow("database package missing on the service")
             << record << archives.mid(0, 3) << QStringList { "database_auto/version" };
+        const QByteArray leftOut = "ad.ita=adfiles_ita_pc_gone.zip\nmit.ita=adfiles_ita_pc_gone.zip\n";
         QTest::newRow("a package left out of the list")
-            << QByteArray(record).replace("ad.ita=\nmit.ita=\n",
-                                          "ad.ita=adfiles_ita_pc_gone.zip\nmit.ita=adfiles_ita_pc_gone.zip\n")
-            << archives << QStringList { "ad/ita", "mit/ita" };
+            << QByteArray(record).replace("ad.ita=\nmit.ita=\n", leftOut) << archives
+            << QStringList { "ad/ita", "mit/ita" };
         QTest::newRow("a version the plan did not set")
             << QByteArray(record).replace("release.moto_files=\n", "") << archives
             << QStringList { "release/moto_files" };
@@ -263,19 +274,23 @@ private slots:
         QVERIFY(inst.ws.writeFile(QStringLiteral("syslang.ini"), syslangAt("1.00")));
         QVERIFY(inst.ws.writeFile(QStringLiteral("card/varno/syslang.ini"), syslangAt("0.90")));
         QTemporaryDir source;
-        QByteArray manifest = "[product]\nnum_product=2\nidproduct_0=\nidproduct_1=moto_files\n[pc_update]\nnum_files="
+        QByteArray manifest
+            = "[product]\nnum_product=2\nidproduct_0=\nidproduct_1=moto_files\n[pc_update]\nnum_files="
             + QByteArray::number(archives.size()) + "\n";
         for (int i = 0; i < archives.size(); ++i) {
             const QString name = archives.at(i).section(QLatin1Char(':'), 0, 0);
-            QVERIFY(name.contains(QLatin1String("gone")) || writeZip(source.filePath(name), name + QStringLiteral(".txt")));
+            QVERIFY(name.contains(QLatin1String("gone"))
+                    || writeZip(source.filePath(name), name + QStringLiteral(".txt")));
             manifest += "file_" + QByteArray::number(i) + "=" + archives.at(i).toLatin1() + "\n";
         }
         QFile update(source.filePath(QStringLiteral("update.ini")));
         QFile syslang(source.filePath(QStringLiteral("syslang.ini")));
         QVERIFY(update.open(QIODevice::WriteOnly) && update.write(manifest + record) > 0);
         QVERIFY(syslang.open(QIODevice::WriteOnly)
-                && syslang.write(syslangAt("2.00", "[lingua]\nlingua_sel=eng\nlingua_def=ita\nlingua_description_sel=English\n"
-                                                   "lingua_description_def=Italiano\n"))
+                && syslang.write(
+                       syslangAt("2.00",
+                                 "[lingua]\nlingua_sel=eng\nlingua_def=ita\nlingua_description_sel=English\n"
+                                 "lingua_description_def=Italiano\n"))
                     > 0);
         update.close();
         syslang.close();
@@ -291,11 +306,13 @@ private slots:
         QCOMPARE(w.installPackages(), !kept.contains(QStringLiteral("*")));
 
         // The PC and the card hold the same packages now; each file says so.
-        for (const auto &[file, old] : { std::pair { QStringLiteral("syslang.ini"), QStringLiteral("1.00") },
-                                         std::pair { QStringLiteral("card/varno/syslang.ini"), QStringLiteral("0.90") } }) {
+        for (const auto &[file, old] :
+             { std::pair { QStringLiteral("syslang.ini"), QStringLiteral("1.00") },
+               std::pair { QStringLiteral("card/varno/syslang.ini"), QStringLiteral("0.90") } }) {
             TIniFiles recorded(inst.ws.filePath(file), false);
             for (const auto &[section, key] : recordedValues) {
-                const bool keeps = kept.contains(QStringLiteral("*")) || kept.contains(section + QLatin1Char('/') + key);
+                const bool keeps
+                    = kept.contains(QStringLiteral("*")) || kept.contains(section + QLatin1Char('/') + key);
                 QVERIFY2(recorded.readString(section, key) == (keeps ? old : QStringLiteral("2.00")),
                          qPrintable(file + QLatin1Char(' ') + section + QLatin1Char('/') + key));
             }

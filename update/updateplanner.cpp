@@ -364,7 +364,8 @@ bool PlanRun::planDiagnosis(const SystemLanguages &local)
         if (isNewer(maxRelease, localRelease)) {
             const QString answer
                 = http.getFileBbad2Download(in.accountCode, localRelease, product, in.softwareFolder);
-            if (!takeDownloads(answer, QStringLiteral("diagnosis software ") + product, releaseEntries[product]))
+            if (!takeDownloads(answer, QStringLiteral("diagnosis software ") + product,
+                               releaseEntries[product]))
                 return false;
         }
         for (const QString &language : { in.selectedLanguageId, in.reserveLanguageId }) {
@@ -373,7 +374,8 @@ bool PlanRun::planDiagnosis(const SystemLanguages &local)
             const QString answer
                 = http.getFile2Download(in.accountCode, language, ad, mit, product, in.softwareFolder);
             // The data and the technical information of the language share the answer.
-            if (!takeDownloads(answer, QStringLiteral("diagnosis data ") + product + QLatin1Char(' ') + language,
+            if (!takeDownloads(answer,
+                               QStringLiteral("diagnosis data ") + product + QLatin1Char(' ') + language,
                                languageEntries[product + QLatin1Char('|') + language]))
                 return false;
         }
@@ -634,7 +636,8 @@ void ValueEntries::add(const QString &section, const QString &key, const QString
     }
 }
 
-bool ValueEntries::broughtAbout(const QString &section, const QString &key, const QStringList &installed) const
+bool ValueEntries::broughtAbout(const QString &section, const QString &key,
+                                const QStringList &installed) const
 {
     const auto found = values.constFind(valueKey(section, key));
     if (found == values.constEnd())
