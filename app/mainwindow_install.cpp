@@ -7,6 +7,7 @@
 
 #include "update/downloadnames.h"
 #include "update/installtransaction.h"
+#include "update/updateplanner.h"
 #include "app/uitext.h"
 #include "archive/tzipfile.h"
 #include "language/languagefiles.h"
@@ -388,6 +389,8 @@ bool MainWindow::installPackages()
         names << archiveName(value);
         kinds << archiveKind(value);
     }
+    // Which archives each version of "work/syslang.ini" waits for.
+    const std::optional<ValueEntries> valueEntries = ValueEntries::read(manifest);
 
     progressBox->setTitle(tx("Attenzione"));
     progressBox->setMessage(tx(" estrazione archivio aggiornamenti in corso... "));
@@ -501,8 +504,34 @@ bool MainWindow::installPackages()
         = cardSide >= 0 && !noRoomOnCard ? transaction.prepareFile(cardSide, cardSyslang, true) : QString();
     if ((pcSide >= 0 && pcSyslang.isEmpty()) || (cardSide >= 0 && !noRoomOnCard && cardSyslangStaged.isEmpty()))
         return undo(syslangName);
-    LanguageFiles::recordInstalledVersionsInto(QStringLiteral("./work/syslang.ini"), productIds, databaseFolders,
-                                               pcSyslang, cardSyslangStaged, &installed);
+    // A version is recorded when every archive behind it was installed. A
+    // package that carries no record of them is one answer: each of its
+    // versions waits for every archive that this run had to install.
+    const auto recorded = [&](const QString &section, const QString &key) {
+        if (valueEntries)
+            return valueEntries->broughtAbout(section, key, installed);
+        for (int k = 0; k < count; ++k) {
+            const Destinations to = destinationsFor(names.at(k), kinds.at(k), updateScope);
+            if ((to.notifier || to.pc || to.card) && !installed.contains(names.at(k)))
+                return false;
+        }
+        return true;
+    };
+    // A manual run knows no redirection: its package names its databases
+    // by their versions in its own "syslang.ini".
+    QStringList recordedFolders = databaseFolders;
+    if (manualUpdate) {
+        TIniFiles work(QStringLiteral("work/syslang.ini"), false);
+        QStringList sections;
+        work.sectionNames(sections);
+        for (const QString &section : std::as_const(sections)) {
+            if (work.hasValue(section, QStringLiteral("version"))
+                && !recordedFolders.contains(section, Qt::CaseInsensitive))
+                recordedFolders << section;
+        }
+    }
+    LanguageFiles::recordInstalledVersionsInto(QStringLiteral("./work/syslang.ini"), productIds,
+                                               recordedFolders, pcSyslang, cardSyslangStaged, recorded);
     if (!pcSyslang.isEmpty() && QFileInfo::exists(pcSyslang) && !transaction.stageFile(pcSide, syslangName, syslangName))
         return undo(syslangName);
     if (!cardSyslangStaged.isEmpty() && QFileInfo::exists(cardSyslangStaged)

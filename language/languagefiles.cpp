@@ -133,56 +133,34 @@ void copyWhenSet(TIniFiles &work, TIniFiles &target, const QString &section, con
         target.writeString(section, key, value);
 }
 
-// Which recorded versions an installation brought about: all of them when
-// installed is null, otherwise those of the archives named there.
-struct Installed
-{
-    const QStringList *archives = nullptr;
-
-    bool any(const QString &prefix) const
-    {
-        if (!archives)
-            return true;
-        for (const QString &name : *archives) {
-            if (name.startsWith(prefix))
-                return true;
-        }
-        return false;
-    }
-    bool release(const QString &product) const { return any(product + QStringLiteral("bbadfile")); }
-    bool diagnosis(const QString &product, const QString &language) const
-    {
-        return any(product + QStringLiteral("adfiles_") + language + QLatin1Char('_'));
-    }
-    bool information(const QString &product) const { return any(product + QStringLiteral("mitfiles")); }
-    bool database(const QString &folder) const { return any(folder + QLatin1Char('_')); }
-};
-
 void recordInto(const QString &targetPath, TIniFiles &work, const QStringList &productIds,
-                const QStringList &databaseFolders, bool pcSide, const Installed &installed)
+                const QStringList &databaseFolders, bool pcSide, const RecordedValue &recorded)
 {
     const QString selected = work.readString(linguaWord, QStringLiteral("sel"));
     const QString reserve = work.readString(linguaWord, QStringLiteral("def"));
     const QString english = QStringLiteral("ing");
     const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
 
+    const auto brought = [&recorded](const QString &section, const QString &key) {
+        return !recorded || recorded(section, key);
+    };
     TIniFiles target(targetPath, false);
     for (const QString &product : productIds) {
         const QString ad = QStringLiteral("ad") + product;
         const QString mit = QStringLiteral("mit") + product;
         for (const QString &language : { selected, reserve }) {
-            if (installed.diagnosis(product, language))
+            if (brought(ad, language))
                 copyValue(work, target, ad, language);
-            if (installed.information(product))
+            if (brought(mit, language))
                 copyValue(work, target, mit, language);
         }
-        if (pcSide && installed.diagnosis(product, english))
+        if (pcSide && brought(ad, english))
             copyWhenSet(work, target, ad, english);
-        if (pcSide && installed.information(product))
+        if (pcSide && brought(mit, english))
             copyWhenSet(work, target, mit, english);
-        if (!installed.release(product))
-            continue;
         const QString release = QStringLiteral("release");
+        if (!brought(release, product))
+            continue;
         const double oldRelease = versionNumber(target.readString(release, product));
         const QString newRelease = work.readString(release, product);
         target.writeString(release, product, newRelease);
@@ -196,7 +174,7 @@ void recordInto(const QString &targetPath, TIniFiles &work, const QStringList &p
         copyWhenSet(work, target, rmd, english);
     }
     for (const QString &folder : databaseFolders) {
-        if (installed.database(folder))
+        if (brought(folder, QStringLiteral("version")))
             copyValue(work, target, folder, QStringLiteral("version"), QStringLiteral("0.00"));
     }
 }
@@ -208,14 +186,14 @@ void recordInstalledVersions(const QString &workSyslangPath, const QStringList &
                              const QString &cardRoot)
 {
     // Without the work file every copy would write an empty value over the installed versions.
-    recordInstalledVersionsInto(workSyslangPath, productIds, databaseFolders,
-                                updatePc ? QStringLiteral("./syslang.ini") : QString(),
-                                updateCard ? cardRoot + QStringLiteral("varno/syslang.ini") : QString(), nullptr);
+    recordInstalledVersionsInto(
+        workSyslangPath, productIds, databaseFolders, updatePc ? QStringLiteral("./syslang.ini") : QString(),
+        updateCard ? cardRoot + QStringLiteral("varno/syslang.ini") : QString(), RecordedValue());
 }
 
 void recordInstalledVersionsInto(const QString &workSyslangPath, const QStringList &productIds,
                                  const QStringList &databaseFolders, const QString &pcFile,
-                                 const QString &cardFile, const QStringList *installedArchives)
+                                 const QString &cardFile, const RecordedValue &recorded)
 {
     if (!QFileInfo(workSyslangPath).isFile()) {
         qCWarning(lcLanguage) << "no work language file" << workSyslangPath
@@ -223,11 +201,10 @@ void recordInstalledVersionsInto(const QString &workSyslangPath, const QStringLi
         return;
     }
     TIniFiles work(workSyslangPath, false);
-    const Installed installed { installedArchives };
     if (!pcFile.isEmpty())
-        recordInto(pcFile, work, productIds, databaseFolders, true, installed);
+        recordInto(pcFile, work, productIds, databaseFolders, true, recorded);
     if (!cardFile.isEmpty())
-        recordInto(cardFile, work, productIds, databaseFolders, false, installed);
+        recordInto(cardFile, work, productIds, databaseFolders, false, recorded);
 }
 
 } // namespace LanguageFiles

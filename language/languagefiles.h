@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class TIniFiles;
 
 /// Reading rules shared by every user of "language.ini", "syslang.ini" and
@@ -43,16 +45,16 @@ void recordInstalledVersions(const QString &workSyslangPath, const QStringList &
                              const QStringList &databaseFolders, bool updatePc, bool updateCard,
                              const QString &cardRoot);
 
+/// Whether the installation brought about the value section/key of the work
+/// file; an empty function stands for every value.
+using RecordedValue = std::function<bool(const QString &section, const QString &key)>;
+
 /// The same into the given files (an empty path is not written). With
-/// installedArchives, only what those archives (local names of the work
-/// folder) brought is recorded: a database's version when an archive of its
-/// folder ("<folder>_...") was installed, a product's release with its
-/// diagnosis software ("<product>bbadfile..."), its diagnosis versions of a
-/// language with that language's data ("<product>adfiles_<language>_...")
-/// and its technical information with an archive of it
-/// ("<product>mitfiles..."); everything else keeps its recorded value.
+/// recorded, a product's diagnosis and technical-information versions, its
+/// release (with its "datapack" date) and a database's version are copied
+/// only when recorded says so; everything else keeps its recorded value.
 void recordInstalledVersionsInto(const QString &workSyslangPath, const QStringList &productIds,
                                  const QStringList &databaseFolders, const QString &pcFile,
-                                 const QString &cardFile, const QStringList *installedArchives);
+                                 const QString &cardFile, const RecordedValue &recorded);
 
 } // namespace LanguageFiles

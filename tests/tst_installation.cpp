@@ -1,9 +1,11 @@
 // The installation of a prepared work folder (as a manual package leaves it):
 // where each kind of archive goes in each scope, the entries that are not
-// tested, a manifest entry without a name, the one-time start of the
-// diagnostic tool's setup, and a second installation in the same program run.
+// tested, a manifest entry without a name, the versions recorded for what was
+// installed, the one-time start of the diagnostic tool's setup, and a second
+// installation in the same program run.
 #include "app/mainwindow.h"
 #include "archive/tzipfile.h"
+#include "settings/tinifiles.h"
 #include "support/modalanswerer.h"
 #include "support/workspace.h"
 
@@ -13,8 +15,8 @@
 
 namespace {
 
-/// Writes work/<name>: a zip with one entry holding its own name.
-bool writePackage(const TestWorkspace &ws, const QString &name, const QString &entry)
+/// Writes a zip with one entry holding its own name.
+bool writeZip(const QString &archive, const QString &entry)
 {
     QTemporaryDir source;
     QFile file(source.filePath(entry));
@@ -23,8 +25,42 @@ bool writePackage(const TestWorkspace &ws, const QString &name, const QString &e
         return false;
     file.write(entry.toUtf8());
     file.close();
-    return TZipFile::ZipDirectory(source.path(), source.path() + QLatin1Char('/'), ws.filePath(QStringLiteral("work/") + name),
-                                  QString());
+    return TZipFile::ZipDirectory(source.path(), source.path() + QLatin1Char('/'), archive, QString());
+}
+
+/// Writes work/<name>.
+bool writePackage(const TestWorkspace &ws, const QString &name, const QString &entry)
+{
+    return writeZip(ws.filePath(QStringLiteral("work/") + name), entry);
+}
+
+// The versions a run can record: section and key in "syslang.ini".
+const QList<std::pair<QString, QString>> recordedValues {
+    { "ad", "eng" },
+    { "ad", "ita" },
+    { "mit", "eng" },
+    { "mit", "ita" },
+    { "admoto_files", "eng" },
+    { "admoto_files", "ita" },
+    { "mitmoto_files", "eng" },
+    { "mitmoto_files", "ita" },
+    { "release", "" },
+    { "release", "moto_files" },
+    { "database_auto", "version" },
+};
+
+/// A "syslang.ini" that holds version for every value of recordedValues.
+QByteArray syslangAt(const QByteArray &version, const QByteArray &head = QByteArray())
+{
+    QByteArray text = head;
+    QString section;
+    for (const auto &[group, key] : recordedValues) {
+        if (group != section)
+            text += "[" + group.toLatin1() + "]\n";
+        section = group;
+        text += group.toLatin1() + "_" + key.toLatin1() + "=" + version + "\n";
+    }
+    return text;
 }
 
 struct Installation
@@ -190,6 +226,97 @@ private slots:
         QVERIFY(!w.installPackages());
         QVERIFY(!inst.exists(QStringLiteral("varno")));
         QVERIFY(inst.ws.readFile(QStringLiteral("stati.log")).startsWith("Decompressione del pacchetto varno_palm_release.zip: Fallita."));
+    }
+
+    void recordedVersions_data()
+    {
+        // The manifest's record of the archives behind each version, as the
+        // plan writes it: one archive serves both products' technical
+        // information, the reserve language and the motorbike's software
+        // needed none.
+        QTest::addColumn<QByteArray>("record");
+        // The archives the manifest names; those with "gone" are not in the package.
+        QTest::addColumn<QStringList>("archives");
+        // "section/key" of the versions that keep their old value; "*" all of them.
+        QTest::addColumn<QStringList>("kept");
+        const QByteArray record
+            = "[syslang_entries]\n"
+              "ad.eng=adfiles_eng_pc_ad.zip:mitfiles_pc_mit.zip\n"
+              "mit.eng=adfiles_eng_pc_ad.zip:mitfiles_pc_mit.zip\n"
+              "ad.ita=\nmit.ita=\n"
+              "admoto_files.eng=mitfiles_pc_mit.zip\nmitmoto_files.eng=mitfiles_pc_mit.zip\n"
+              "admoto_files.ita=\nmitmoto_files.ita=\n"
+              "release.=bbadfile_pc_bbad.zip\nrelease.moto_files=\n"
+              "database_auto.version=database_auto_0.zip\n";
+        const QStringList archives { "adfiles_eng_pc_ad.zip", "mitfiles_pc_mit.zip",
+                                     "bbadfile_pc_bbad.zip:bbad", "database_auto_0.zip" };
+        QTest::newRow("every answer installed") << record << archives << QStringList();
+        QTest::newRow("database package missing on the service")
+            << record << archives.mid(0, 3) << QStringList { "database_auto/version" };
+        const QByteArray leftOut = "ad.ita=adfiles_ita_pc_gone.zip\nmit.ita=adfiles_ita_pc_gone.zip\n";
+        QTest::newRow("a package left out of the list")
+            << QByteArray(record).replace("ad.ita=\nmit.ita=\n", leftOut) << archives
+            << QStringList { "ad/ita", "mit/ita" };
+        QTest::newRow("a version the plan did not set")
+            << QByteArray(record).replace("release.moto_files=\n", "") << archives
+            << QStringList { "release/moto_files" };
+        QTest::newRow("package without a record") << QByteArray() << archives << QStringList();
+        QTest::newRow("package without an archive its manifest names")
+            << QByteArray() << archives + QStringList { "adfiles_ita_pc_gone.zip" } << QStringList { "*" };
+    }
+
+    void recordedVersions()
+    {
+        QFETCH(QByteArray, record);
+        QFETCH(QStringList, archives);
+        QFETCH(QStringList, kept);
+        Installation inst(1, 1);
+        QVERIFY(inst.ws.writeFile(QStringLiteral("syslang.ini"), syslangAt("1.00")));
+        QVERIFY(inst.ws.writeFile(QStringLiteral("card/varno/syslang.ini"), syslangAt("0.90")));
+        QTemporaryDir source;
+        QByteArray manifest
+            = "[product]\nnum_product=2\nidproduct_0=\nidproduct_1=moto_files\n[pc_update]\nnum_files="
+            + QByteArray::number(archives.size()) + "\n";
+        for (int i = 0; i < archives.size(); ++i) {
+            const QString name = archives.at(i).section(QLatin1Char(':'), 0, 0);
+            QVERIFY(name.contains(QLatin1String("gone"))
+                    || writeZip(source.filePath(name), name + QStringLiteral(".txt")));
+            manifest += "file_" + QByteArray::number(i) + "=" + archives.at(i).toLatin1() + "\n";
+        }
+        QFile update(source.filePath(QStringLiteral("update.ini")));
+        QFile syslang(source.filePath(QStringLiteral("syslang.ini")));
+        QVERIFY(update.open(QIODevice::WriteOnly) && update.write(manifest + record) > 0);
+        QVERIFY(syslang.open(QIODevice::WriteOnly)
+                && syslang.write(
+                       syslangAt("2.00",
+                                 "[lingua]\nlingua_sel=eng\nlingua_def=ita\nlingua_description_sel=English\n"
+                                 "lingua_description_def=Italiano\n"))
+                    > 0);
+        update.close();
+        syslang.close();
+        const QString package = inst.ws.filePath(QStringLiteral("package.zip"));
+        QVERIFY(TZipFile::ZipDirectory(source.path(), source.path() + QLatin1Char('/'), package, QString()));
+
+        ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
+        MainWindow w;
+        manualMode(w);
+        ModalAnswerer::answerNextFileDialog(package);
+        QTest::mouseClick(w.findChild<QToolButton *>(QStringLiteral("tbOkPw")), Qt::LeftButton);
+        QCOMPARE(stepPage(w), 2);
+        QCOMPARE(w.installPackages(), !kept.contains(QStringLiteral("*")));
+
+        // The PC and the card hold the same packages now; each file says so.
+        for (const auto &[file, old] :
+             { std::pair { QStringLiteral("syslang.ini"), QStringLiteral("1.00") },
+               std::pair { QStringLiteral("card/varno/syslang.ini"), QStringLiteral("0.90") } }) {
+            TIniFiles recorded(inst.ws.filePath(file), false);
+            for (const auto &[section, key] : recordedValues) {
+                const bool keeps
+                    = kept.contains(QStringLiteral("*")) || kept.contains(section + QLatin1Char('/') + key);
+                QVERIFY2(recorded.readString(section, key) == (keeps ? old : QStringLiteral("2.00")),
+                         qPrintable(file + QLatin1Char(' ') + section + QLatin1Char('/') + key));
+            }
+        }
     }
 
     void diagnosticToolSetupRunsOnce()

@@ -127,6 +127,28 @@ bool writeLargePackage(const QString &archive, const QString &entry, qint64 size
     return TZipFile::ZipDirectory(source.path(), source.path() + QLatin1Char('/'), archive, QString());
 }
 
+/// The first version of "work/syslang.ini" (diagnosis data, technical
+/// information, releases, databases) that the covered sides do not hold, as
+/// "file key"; empty when they hold them all.
+QString versionsNotRecorded(const Site &site, bool pc, bool card)
+{
+    TIniFiles work(site.ws.filePath(QStringLiteral("work/syslang.ini")), false);
+    const QStringList planned
+        = work.allKeys().filter(QRegularExpression(QStringLiteral("^(ad|mit|release|database)")));
+    if (planned.size() < 6)
+        return QStringLiteral("work/syslang.ini sets too few versions");
+    for (const QString &file : { QStringLiteral("syslang.ini"), QStringLiteral("card/varno/syslang.ini") }) {
+        if (!(file.startsWith(QLatin1String("card")) ? card : pc))
+            continue;
+        TIniFiles syslang(site.ws.filePath(file), false);
+        for (const QString &key : planned) {
+            if (syslang.value(key) != work.value(key))
+                return file + QLatin1Char(' ') + key;
+        }
+    }
+    return QString();
+}
+
 } // namespace
 
 class TestMainWindowInstall : public QObject
@@ -250,7 +272,10 @@ private slots:
         QCOMPARE(lines.mid(0, expected.size()), expected);
         QVERIFY(lines.value(expected.size()).startsWith(QLatin1String("xxx")));
 
-        // Installed releases recorded in the side's language file, with the day.
+        // Installed releases recorded in the side's language file, with the day;
+        // every package the answers named arrived, so every version the plan
+        // set is recorded, on each side the run covers.
+        QCOMPARE(versionsNotRecorded(site, pc, card), QString());
         if (pc) {
             TIniFiles syslang(site.ws.filePath(QStringLiteral("syslang.ini")), false);
             QCOMPARE(syslang.readString(QStringLiteral("datapack"), QString()), today);
@@ -602,6 +627,8 @@ private slots:
         QVERIFY(site.file(QStringLiteral("main.exe")).contains("EXEC_VERSION=3.70"));
         QCOMPARE(site.file(QStringLiteral("card/varno/main")).contains("EXEC_VERSION=2.10"), updatePalm == 1);
         QVERIFY(site.service->requestLines().isEmpty());
+        // The versions of the package's manifest, all of whose archives were installed.
+        QCOMPARE(versionsNotRecorded(site, true, updatePalm == 1), QString());
         // No download run: no second dated copy.
         QVERIFY(QDir(site.ws.path()).entryList({ QStringLiteral("????-??-??_??-??-??.zip") }, QDir::Files).isEmpty());
     }

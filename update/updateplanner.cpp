@@ -26,6 +26,7 @@ const QString serviceRoot = QStringLiteral("/files/varnohub/");
 const QString lineEnd = QStringLiteral("\r\n");
 const QString linguaWord = QStringLiteral("lingua");
 const QString notFound = QStringLiteral("NOT FOUND");
+const QString entriesGroup = QStringLiteral("syslang_entries");
 
 bool isNewer(const QString &server, const QString &local)
 {
@@ -136,7 +137,7 @@ private:
     bool planDatabases(const SystemLanguages &local);
     bool planNotifier();
     void addWhenPresent(const QString &entry);
-    bool takeDownloads(const QString &answer, const QString &step);
+    bool takeDownloads(const QString &answer, const QString &step, QStringList &answerEntries);
     bool prepareWorkFolder();
     bool writeWorkManifests(const SystemLanguages &local);
 
@@ -148,6 +149,10 @@ private:
     QStringList downloads;
     QStringList maxReleases; // per product, from the diagnosis step
     QStringList databaseVersions; // per database folder, from the database step
+    // What each answer put into the download list, before the clean-up.
+    QMap<QString, QStringList> releaseEntries; // per product
+    QMap<QString, QStringList> languageEntries; // per product + "|" + language
+    QMap<QString, QStringList> databaseEntries; // per database folder
 };
 
 bool PlanRun::fail(const QString &step)
@@ -340,11 +345,13 @@ bool PlanRun::planSoftware(const Side &side, const QString &serverLanguages)
     return true;
 }
 
-bool PlanRun::takeDownloads(const QString &answer, const QString &step)
+bool PlanRun::takeDownloads(const QString &answer, const QString &step, QStringList &answerEntries)
 {
     if (!http.answeredOk() || answer.contains(notFound))
         return fail(step);
-    downloads << UpdatePlanner::downloadEntries(answer);
+    const QStringList entries = UpdatePlanner::downloadEntries(answer);
+    downloads << entries;
+    answerEntries << entries;
     return true;
 }
 
@@ -357,7 +364,8 @@ bool PlanRun::planDiagnosis(const SystemLanguages &local)
         if (isNewer(maxRelease, localRelease)) {
             const QString answer
                 = http.getFileBbad2Download(in.accountCode, localRelease, product, in.softwareFolder);
-            if (!takeDownloads(answer, QStringLiteral("diagnosis software ") + product))
+            if (!takeDownloads(answer, QStringLiteral("diagnosis software ") + product,
+                               releaseEntries[product]))
                 return false;
         }
         for (const QString &language : { in.selectedLanguageId, in.reserveLanguageId }) {
@@ -365,8 +373,10 @@ bool PlanRun::planDiagnosis(const SystemLanguages &local)
             const QString mit = local.value(QStringLiteral("mit") + product, language, QString());
             const QString answer
                 = http.getFile2Download(in.accountCode, language, ad, mit, product, in.softwareFolder);
+            // The data and the technical information of the language share the answer.
             if (!takeDownloads(answer,
-                               QStringLiteral("diagnosis data ") + product + QLatin1Char(' ') + language))
+                               QStringLiteral("diagnosis data ") + product + QLatin1Char(' ') + language,
+                               languageEntries[product + QLatin1Char('|') + language]))
                 return false;
         }
     }
@@ -385,8 +395,13 @@ bool PlanRun::planDatabases(const SystemLanguages &local)
         if (!http.answeredOk())
             return fail(QStringLiteral("database ") + folder);
         databaseVersions << server;
-        if (isNewer(server, localVersion))
-            addWhenPresent(serviceRoot + folder + QStringLiteral("/0.zip:") + folder);
+        if (isNewer(server, localVersion)) {
+            // A package missing on the service is left out of the list, and
+            // its version waits for it all the same.
+            const QString entry = serviceRoot + folder + QStringLiteral("/0.zip:") + folder;
+            databaseEntries[folder] << entry;
+            addWhenPresent(entry);
+        }
     }
     return true;
 }
@@ -457,6 +472,7 @@ bool PlanRun::writeWorkManifests(const SystemLanguages &local)
           &result.informationTexts },
     };
     const QList<TIniFiles *> sides = local.sides();
+    ValueEntries record;
     for (const Kind &kind : kinds) {
         for (int slot = 0; slot < slotCount; ++slot) {
             const QString product = result.productIds.at(slot);
@@ -486,8 +502,12 @@ bool PlanRun::writeWorkManifests(const SystemLanguages &local)
                                      local.value(group, languages[k].first, QString()) + QStringLiteral(" - ")
                                          + newest[k]);
             }
-            for (int k = 0; k < 2; ++k)
+            for (int k = 0; k < 2; ++k) {
                 syslang.writeString(group, languages[k].first, newest[k]);
+                record.add(group, languages[k].first,
+                           languageEntries.value(product + QLatin1Char('|') + languages[k].first),
+                           in.databaseFolders);
+            }
         }
     }
 
@@ -498,6 +518,7 @@ bool PlanRun::writeWorkManifests(const SystemLanguages &local)
         const QString answer = http.getMaxBbadRelease(product, in.softwareFolder).trimmed();
         syslang.writeString(QStringLiteral("release"), product,
                             http.answeredOk() ? answer : maxReleases.value(slot));
+        record.add(QStringLiteral("release"), product, releaseEntries.value(product), in.databaseFolders);
     }
     for (int i = 0; i < in.databaseFolders.size(); ++i) {
         const QString &folder = in.databaseFolders.at(i);
@@ -506,7 +527,9 @@ bool PlanRun::writeWorkManifests(const SystemLanguages &local)
         const QString answer = http.getText(serviceRoot + folder + QStringLiteral("/version.txt")).trimmed();
         syslang.writeString(folder, QStringLiteral("version"),
                             http.answeredOk() ? answer : databaseVersions.value(i));
+        record.add(folder, QStringLiteral("version"), databaseEntries.value(folder), in.databaseFolders);
     }
+    record.write(manifest);
 
     syslang.sync();
     manifest.sync();
@@ -596,6 +619,59 @@ QString UpdatePlanner::newestRelease(const QString &answer)
             return release;
     }
     return QString();
+}
+
+QString ValueEntries::valueKey(const QString &section, const QString &key)
+{
+    return (section + QLatin1Char('.') + key).toLower();
+}
+
+void ValueEntries::add(const QString &section, const QString &key, const QStringList &entries,
+                       const QStringList &databaseFolders)
+{
+    QStringList &archives = values[valueKey(section, key)];
+    for (const QString &entry : entries) {
+        const QString name = DownloadNames::localName(entry, databaseFolders).name;
+        archives << (name.isEmpty() ? QStringLiteral("/") : name);
+    }
+}
+
+bool ValueEntries::broughtAbout(const QString &section, const QString &key,
+                                const QStringList &installed) const
+{
+    const auto found = values.constFind(valueKey(section, key));
+    if (found == values.constEnd())
+        return false;
+    for (const QString &archive : *found) {
+        if (!installed.contains(archive))
+            return false;
+    }
+    return true;
+}
+
+void ValueEntries::write(TIniFiles &manifest) const
+{
+    for (auto it = values.constBegin(); it != values.constEnd(); ++it)
+        manifest.writeString(entriesGroup, it.key(), it.value().join(QLatin1Char(':')));
+}
+
+std::optional<ValueEntries> ValueEntries::read(TIniFiles &manifest)
+{
+    const QString prefix = entriesGroup + QLatin1Char('/');
+    ValueEntries record;
+    bool any = false;
+    const QStringList keys = manifest.allKeys();
+    for (const QString &stored : keys) {
+        if (!stored.startsWith(prefix, Qt::CaseInsensitive))
+            continue;
+        const QString key = stored.mid(prefix.size());
+        record.values[key.toLower()]
+            = manifest.readString(entriesGroup, key).split(QLatin1Char(':'), Qt::SkipEmptyParts);
+        any = true;
+    }
+    if (!any)
+        return std::nullopt;
+    return record;
 }
 
 QString UpdatePlanner::smallerVersion(const QString &first, const QString &second)

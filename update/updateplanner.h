@@ -1,12 +1,46 @@
 #pragma once
 
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 class THttp;
+class TIniFiles;
+
+/// The archives (local names in the work folder) that each value of
+/// "work/syslang.ini" waits for: the entries that the service's answer or the
+/// check behind the value put into the download list, left-out entries
+/// included. A value is brought about when every one of them was installed;
+/// an answer that named nothing needs nothing. The record lives in the work
+/// manifest, so a copy of the work folder used as a manual package keeps it.
+class ValueEntries
+{
+public:
+    /// Adds the entries ("service path:target") of an answer to the value
+    /// section/key; adding no entries still makes the value known.
+    void add(const QString &section, const QString &key, const QStringList &entries,
+             const QStringList &databaseFolders);
+
+    /// Whether the value was brought about: known, and every archive it waits
+    /// for is among installed. An entry without a local name stands as "/",
+    /// which no archive is called.
+    bool broughtAbout(const QString &section, const QString &key, const QStringList &installed) const;
+
+    /// Into and from the group "syslang_entries" of the work manifest (plain
+    /// keys "<section>.<key>", archives joined by ":"). A manifest without
+    /// the group (a manual package made elsewhere) gives no record.
+    void write(TIniFiles &manifest) const;
+    static std::optional<ValueEntries> read(TIniFiles &manifest);
+
+private:
+    static QString valueKey(const QString &section, const QString &key);
+
+    QMap<QString, QStringList> values;
+};
 
 /// What the plan of an update run starts from: the run's scope and card, the
 /// service folders of the redirection, the account code and the two chosen
