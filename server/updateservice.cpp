@@ -327,6 +327,13 @@ void UpdateService::handle(const httplib::Request &request, httplib::Response &r
         if (answer.source == Answer::File && answer.status == 200 && !body)
             applyConditions(answer, conditions, rangeFaults);
     }
+    bool withoutLength = false;
+    for (const FaultAction &addition : std::as_const(rangeFaults)) {
+        if (addition.kind == FaultAction::RetryAfter)
+            answer.headers.append({ "Retry-After", std::to_string(addition.value) });
+        else if (addition.kind == FaultAction::NoLength)
+            withoutLength = true;
+    }
 
     {
         std::lock_guard<std::mutex> lock(m_logMutex);
@@ -344,7 +351,7 @@ void UpdateService::handle(const httplib::Request &request, httplib::Response &r
                 logLine(QByteArray("#  ") + header.first + ": " + header.second);
         }
     }
-    send(request, response, answer, fault);
+    send(request, response, answer, fault, withoutLength);
 }
 
 bool UpdateService::ruleApplies(const FaultRule &rule)
@@ -368,7 +375,16 @@ void UpdateService::applyConditions(Answer &answer, const Conditions &conditions
     bool validators = true;
     bool unsatisfiable = false;
     qint64 rangeShift = 0;
+    qint64 totalCut = 0;
+    bool weakTag = false;
+    bool otherTag = false;
     for (const FaultAction &fault : rangeFaults) {
+        if (fault.kind == FaultAction::WeakTag)
+            weakTag = true;
+        else if (fault.kind == FaultAction::RangeTotal)
+            totalCut = fault.value;
+        else if (fault.kind == FaultAction::RangeTag)
+            otherTag = true;
         if (fault.kind == FaultAction::NoRange)
             ranges = false;
         else if (fault.kind == FaultAction::NoValidator)
@@ -380,7 +396,7 @@ void UpdateService::applyConditions(Answer &answer, const Conditions &conditions
     }
 
     const QFileInfo info(answer.file);
-    const QByteArray tag = entityTag(info);
+    const QByteArray tag = weakTag ? "W/" + entityTag(info) : entityTag(info);
     const QByteArray modified = httpDate(info.lastModified());
     if (validators) {
         answer.headers.append({ "ETag", tag.toStdString() });
@@ -410,10 +426,13 @@ void UpdateService::applyConditions(Answer &answer, const Conditions &conditions
     if (!ranges || conditions.range.isEmpty() || !parseByteRange(conditions.range, &first, &last))
         return;
     // A range of another version of the file is no use: the whole file goes out.
+    // If-Range compares strongly: a weak ETag never matches.
     if (!conditions.ifRange.isEmpty()
-        && (!validators || (conditions.ifRange.trimmed() != tag && conditions.ifRange.trimmed() != modified)))
+        && (!validators || conditions.ifRange.trimmed().startsWith("W/")
+            || (conditions.ifRange.trimmed() != tag && conditions.ifRange.trimmed() != modified)))
         return;
-    const qint64 size = answer.size;
+    // A range answer may give the file as shorter than it is.
+    const qint64 size = std::max<qint64>(1, answer.size - totalCut);
     if (unsatisfiable || first >= size) {
         Answer refused = Answer::text("RANGE NOT SATISFIABLE", 416);
         refused.headers = answer.headers;
@@ -424,6 +443,12 @@ void UpdateService::applyConditions(Answer &answer, const Conditions &conditions
     if (last < 0 || last >= size)
         last = size - 1;
     first = std::max<qint64>(0, first - rangeShift);
+    if (otherTag) {
+        for (auto &header : answer.headers) {
+            if (header.first == "ETag")
+                header.second = "\"other-version\"";
+        }
+    }
     answer.status = 206;
     answer.offset = first;
     answer.size = last - first + 1;
@@ -677,7 +702,7 @@ bool UpdateService::storeUpload(const QString &fileName, const httplib::ContentR
 }
 
 void UpdateService::send(const httplib::Request &request, httplib::Response &response, const Answer &answer,
-                         const FaultAction &fault)
+                         const FaultAction &fault, bool withoutLength)
 {
     response.status = answer.status;
     for (const auto &header : answer.headers)
@@ -715,10 +740,8 @@ void UpdateService::send(const httplib::Request &request, httplib::Response &res
     // Every answer goes through a provider with a known length: files are
     // streamed, and the library never compresses such bodies, so the bytes
     // on the wire are exactly the answer (faults count them).
-    response.set_content_provider(
-        size_t(length), answer.type,
-        [this, source, limit, fault, remoteAddress, remotePort](size_t offset, size_t wanted,
-                                                                httplib::DataSink &sink) -> bool {
+    auto provide = [this, source, limit, fault, remoteAddress, remotePort](size_t offset, size_t wanted,
+                                                                           httplib::DataSink &sink) -> bool {
             if (m_stopping)
                 return false;
             if (qint64(offset) >= limit) {
@@ -766,10 +789,23 @@ void UpdateService::send(const httplib::Request &request, httplib::Response &res
             if (fault.kind == FaultAction::Drip && qint64(offset) + count < limit)
                 return pause(fault.value);
             return true;
-        },
-        [this, source, target = QByteArray::fromStdString(request.target)](bool) {
-            // What went out of the answer's body, whole or cut off.
-            std::lock_guard<std::mutex> lock(m_logMutex);
-            logLine("# sent " + QByteArray::number(source->sent.load()) + ' ' + target);
-        });
+        };
+    auto done = [this, source, target = QByteArray::fromStdString(request.target)](bool) {
+        // What went out of the answer's body, whole or cut off.
+        std::lock_guard<std::mutex> lock(m_logMutex);
+        logLine("# sent " + QByteArray::number(source->sent.load()) + ' ' + target);
+    };
+    if (withoutLength) {
+        // The end of the body is the end of the connection: the provider
+        // giving up after the last byte closes it, as a cut one does earlier.
+        response.set_header("Connection", "close");
+        response.set_content_provider(
+            answer.type,
+            [provide, length](size_t offset, httplib::DataSink &sink) -> bool {
+                return qint64(offset) < length && provide(offset, size_t(length) - offset, sink);
+            },
+            done);
+        return;
+    }
+    response.set_content_provider(size_t(length), answer.type, provide, done);
 }
