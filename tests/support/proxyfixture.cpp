@@ -112,8 +112,3 @@ QStringList ProxyFixture::forwarded() const
     }
     return lines;
 }
-
-int ProxyFixture::loginsRefused() const
-{
-    return int(log().count("Proxy Authentication Required")) + int(log().count("authentication"));
-}

@@ -31,8 +31,6 @@ public:
     QByteArray log() const;
     /// The requests the proxy forwarded ("GET http://host:port/path"), oldest first.
     QStringList forwarded() const;
-    /// How often the proxy turned a client away for a missing or wrong login.
-    int loginsRefused() const;
 
 private:
     bool startOnce();
