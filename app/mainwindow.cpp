@@ -1,7 +1,6 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "update/fileinventory.h"
 #include "app/uitext.h"
 #include "archive/tzipfile.h"
 #include "language/ttranslator.h"
@@ -12,9 +11,10 @@
 #include "ui/dialogstyle.h"
 #include "ui/tlinguabox.h"
 #include "ui/tmessagebox.h"
+#include "ui/tprogressbox.h"
 #include "ui/tproxyloginbox.h"
 #include "ui/twaitbox.h"
-#include "ui/tprogressbox.h"
+#include "update/fileinventory.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -149,7 +149,8 @@ bool runResponsive(const std::function<bool()> &operation)
 /// A downloaded package that failed its test leaves the download cache with
 /// its record (and the work folder), so the next run fetches it whole instead
 /// of being served the same bad copy again.
-void forgetDownloadedCopy(const QStringList &downloadList, const QStringList &databaseFolders, const QString &name)
+void forgetDownloadedCopy(const QStringList &downloadList, const QStringList &databaseFolders,
+                          const QString &name)
 {
     const DownloadCache cache;
     for (const QString &entry : downloadList) {
@@ -306,18 +307,20 @@ MainWindow::DownloadRun MainWindow::downloadPackages()
 
 void MainWindow::downloadFailure(const QString &name, bool diskFull)
 {
-    const QString logged = QStringLiteral("Download del pacchetto ") + name + QStringLiteral(" non riuscito.");
+    const QString logged
+        = QStringLiteral("Download del pacchetto ") + name + QStringLiteral(" non riuscito.");
     qCDebug(lcApp).noquote() << logged << (diskFull ? "(disk)" : "(connection)");
     progressBox->close();
     {
         StatusLog log;
         log.write(logged);
     }
-    const QString cause = diskFull
-        ? text("Spazio su disco insufficiente per scaricare l'aggiornamento.")
-        : text("Controllare la connessione ad Internet e ripetere l'aggiornamento: il download riprenderà da dove "
-               "si è interrotto.");
-    showMessage(text("Attenzione"), tx("Download del pacchetto %1 non riuscito.").arg(name) + QLatin1Char('|') + cause,
+    const QString cause = diskFull ? text("Spazio su disco insufficiente per scaricare l'aggiornamento.")
+                                   : text("Controllare la connessione ad Internet e ripetere "
+                                          "l'aggiornamento: il download riprenderà da dove "
+                                          "si è interrotto.");
+    showMessage(text("Attenzione"),
+                tx("Download del pacchetto %1 non riuscito.").arg(name) + QLatin1Char('|') + cause,
                 QStringLiteral("Ok"), QStringLiteral(" "));
 }
 

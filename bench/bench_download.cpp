@@ -66,8 +66,8 @@ int main(int argc, char **argv)
     // UH_BENCH_PROXY=HOST:PORT: through that HTTP proxy.
     const QString proxy = qEnvironmentVariable("UH_BENCH_PROXY");
     if (!proxy.isEmpty())
-        ini.write("proxy_server=" + proxy.section(QLatin1Char(':'), 0, 0).toLatin1() + "\nproxy_port="
-                  + proxy.section(QLatin1Char(':'), 1).toLatin1() + '\n');
+        ini.write("proxy_server=" + proxy.section(QLatin1Char(':'), 0, 0).toLatin1()
+                  + "\nproxy_port=" + proxy.section(QLatin1Char(':'), 1).toLatin1() + '\n');
     ini.close();
 
     THttp http;

@@ -76,9 +76,12 @@ bool parseFaultAction(const QString &text, FaultAction *action)
     if (!ok || value < 0)
         return false;
     static const QHash<QString, FaultAction::Kind> kinds = {
-        { QStringLiteral("status"), FaultAction::Status },   { QStringLiteral("close"), FaultAction::Close },
-        { QStringLiteral("stall"), FaultAction::Stall },     { QStringLiteral("drip"), FaultAction::Drip },
-        { QStringLiteral("latency"), FaultAction::Latency }, { QStringLiteral("garbage"), FaultAction::Garbage },
+        { QStringLiteral("status"), FaultAction::Status },
+        { QStringLiteral("close"), FaultAction::Close },
+        { QStringLiteral("stall"), FaultAction::Stall },
+        { QStringLiteral("drip"), FaultAction::Drip },
+        { QStringLiteral("latency"), FaultAction::Latency },
+        { QStringLiteral("garbage"), FaultAction::Garbage },
         { QStringLiteral("badrange"), FaultAction::BadRange },
         { QStringLiteral("rangetotal"), FaultAction::RangeTotal },
         { QStringLiteral("retryafter"), FaultAction::RetryAfter },

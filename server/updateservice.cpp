@@ -742,54 +742,54 @@ void UpdateService::send(const httplib::Request &request, httplib::Response &res
     // on the wire are exactly the answer (faults count them).
     auto provide = [this, source, limit, fault, remoteAddress, remotePort](size_t offset, size_t wanted,
                                                                            httplib::DataSink &sink) -> bool {
-            if (m_stopping)
-                return false;
-            if (qint64(offset) >= limit) {
-                if (fault.kind == FaultAction::Stall) {
-                    // Nothing more until the client goes away or the service stops.
-                    const int socket = connections::find(m_port, remoteAddress, remotePort);
-                    while (!m_stopping && !(socket >= 0 && connections::peerClosed(socket)))
-                        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                }
-                return false;
+        if (m_stopping)
+            return false;
+        if (qint64(offset) >= limit) {
+            if (fault.kind == FaultAction::Stall) {
+                // Nothing more until the client goes away or the service stops.
+                const int socket = connections::find(m_port, remoteAddress, remotePort);
+                while (!m_stopping && !(socket >= 0 && connections::peerClosed(socket)))
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }
-            const qint64 chunk = fault.kind == FaultAction::Drip ? 1 : 256 * 1024;
-            const qint64 count = std::min({ chunk, qint64(wanted), limit - qint64(offset) });
-            QByteArray data;
-            switch (source->answer.source) {
-            case Answer::Bytes:
-                data = source->answer.body.mid(qsizetype(offset), qsizetype(count));
-                break;
-            case Answer::File:
-                if (!source->file.isOpen()) {
-                    source->file.setFileName(source->answer.file);
-                    if (!source->file.open(QIODevice::ReadOnly))
-                        return false;
-                }
-                if (source->file.pos() != source->answer.offset + qint64(offset)
-                    && !source->file.seek(source->answer.offset + qint64(offset)))
+            return false;
+        }
+        const qint64 chunk = fault.kind == FaultAction::Drip ? 1 : 256 * 1024;
+        const qint64 count = std::min({ chunk, qint64(wanted), limit - qint64(offset) });
+        QByteArray data;
+        switch (source->answer.source) {
+        case Answer::Bytes:
+            data = source->answer.body.mid(qsizetype(offset), qsizetype(count));
+            break;
+        case Answer::File:
+            if (!source->file.isOpen()) {
+                source->file.setFileName(source->answer.file);
+                if (!source->file.open(QIODevice::ReadOnly))
                     return false;
-                data = source->file.read(count);
-                if (data.size() != count) // the file shrank while being sent
-                    return false;
-                break;
-            case Answer::Random:
-                data.resize(qsizetype(count));
-                for (char &byte : data)
-                    byte = char(source->random() & 0xff);
-                break;
             }
-            if (!sink.write(data.constData(), size_t(data.size())))
+            if (source->file.pos() != source->answer.offset + qint64(offset)
+                && !source->file.seek(source->answer.offset + qint64(offset)))
                 return false;
-            source->sent += data.size();
-            // Returning false makes the library drop the connection, also when
-            // the limit lies at or beyond the end of the body.
-            if (fault.kind == FaultAction::Close && qint64(offset) + count >= limit)
+            data = source->file.read(count);
+            if (data.size() != count) // the file shrank while being sent
                 return false;
-            if (fault.kind == FaultAction::Drip && qint64(offset) + count < limit)
-                return pause(fault.value);
-            return true;
-        };
+            break;
+        case Answer::Random:
+            data.resize(qsizetype(count));
+            for (char &byte : data)
+                byte = char(source->random() & 0xff);
+            break;
+        }
+        if (!sink.write(data.constData(), size_t(data.size())))
+            return false;
+        source->sent += data.size();
+        // Returning false makes the library drop the connection, also when
+        // the limit lies at or beyond the end of the body.
+        if (fault.kind == FaultAction::Close && qint64(offset) + count >= limit)
+            return false;
+        if (fault.kind == FaultAction::Drip && qint64(offset) + count < limit)
+            return pause(fault.value);
+        return true;
+    };
     auto done = [this, source, target = QByteArray::fromStdString(request.target)](bool) {
         // What went out of the answer's body, whole or cut off.
         std::lock_guard<std::mutex> lock(m_logMutex);

@@ -37,7 +37,8 @@ DownloadCache::DownloadCache(const QString &folder)
 
 QString DownloadCache::slotName(const QString &name, const QString &path)
 {
-    const QByteArray mark = QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha1).toHex().left(10);
+    const QByteArray mark
+        = QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha1).toHex().left(10);
     return name + QLatin1Char('~') + QString::fromLatin1(mark);
 }
 

@@ -291,7 +291,8 @@ THttp::Outcome THttp::run(const QByteArray &method, const QString &path, QIODevi
     // the body is the end of the connection, so a drop cannot be told apart.
     // A 304, a 204 or a 1xx answer has no body, whatever length it names.
     const int answerStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const bool bodiless = answerStatus == 304 || answerStatus == 204 || (answerStatus >= 100 && answerStatus < 200);
+    const bool bodiless
+        = answerStatus == 304 || answerStatus == 204 || (answerStatus >= 100 && answerStatus < 200);
     const bool shortBody = headerSeen && announced.isValid() && method != "HEAD" && !bodiless
         && bodyBytes != announced.toLongLong();
     const bool aborted = decided && use == BodyUse::Abort;
@@ -323,7 +324,8 @@ THttp::Outcome THttp::run(const QByteArray &method, const QString &path, QIODevi
                 manager->setProxy(withLogin);
                 manager->clearAccessCache();
                 auto *file = qobject_cast<QFileDevice *>(sink);
-                const bool rewound = (!sink || (options && options->onHeader) || (file && file->resize(0) && file->seek(0)))
+                const bool rewound
+                    = (!sink || (options && options->onHeader) || (file && file->resize(0) && file->seek(0)))
                     && (!body || body->seek(0));
                 if (rewound) {
                     if (text)

@@ -6,14 +6,14 @@
 #include "settings/tinifiles.h"
 
 #include <QFile>
-#include <QNetworkProxy>
-#include <QUrl>
 #include <QLoggingCategory>
+#include <QNetworkProxy>
 #include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <cmath>
 
@@ -223,16 +223,19 @@ UploadResult upload(const Sources &sources, const UploadOptions &options)
     TIniFiles server(QStringLiteral("http_server.ini"), true);
     const QString address = server.readString(QStringLiteral("server"), QStringLiteral("address"),
                                               QString::fromLatin1(Deployment::defaultServiceHost));
-    const QString useProxy = server.readString(QStringLiteral("server"), QStringLiteral("use_proxy_parameters"),
-                                               QStringLiteral("0")).trimmed();
+    const QString useProxy = server
+                                 .readString(QStringLiteral("server"), QStringLiteral("use_proxy_parameters"),
+                                             QStringLiteral("0"))
+                                 .trimmed();
     QString proxy;
     if (useProxy == QLatin1String("1")) {
         // The HTTP proxy of the service requests: the one in the settings
         // file, else the system's for the service host.
-        const QString proxyHost = server.readString(QStringLiteral("server"), QStringLiteral("proxy_server"),
-                                                    QString()).trimmed();
-        const QString proxyPort = server.readString(QStringLiteral("server"), QStringLiteral("proxy_port"),
-                                                    QString()).trimmed();
+        const QString proxyHost
+            = server.readString(QStringLiteral("server"), QStringLiteral("proxy_server"), QString())
+                  .trimmed();
+        const QString proxyPort
+            = server.readString(QStringLiteral("server"), QStringLiteral("proxy_port"), QString()).trimmed();
         if (!proxyHost.isEmpty()) {
             proxy = QStringLiteral("http://") + proxyHost + QLatin1Char(':')
                 + (proxyPort.isEmpty() ? QStringLiteral("80") : proxyPort);
@@ -248,7 +251,8 @@ UploadResult upload(const Sources &sources, const UploadOptions &options)
             }
         }
         if (proxy.isEmpty()) {
-            qCDebug(lcFtp) << "use_proxy_parameters is 1 but no proxy is known: the version report is not sent";
+            qCDebug(lcFtp)
+                << "use_proxy_parameters is 1 but no proxy is known: the version report is not sent";
             return UploadResult::NoConnection;
         }
     } else if (useProxy != QLatin1String("0")) {

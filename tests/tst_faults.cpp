@@ -16,8 +16,8 @@
 #include "support/servicefixture.h"
 #include "support/workspace.h"
 
-#include <QDirIterator>
 #include <QApplication>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QHostInfo>
 #include <QLineEdit>
@@ -200,8 +200,8 @@ RunResult drive(Site &site, const std::function<void()> &beforeInstall = {})
     // message adds the cause.
     const QString fetchFailure = status.left(status.indexOf(QLatin1String(" non riuscito.")) + 14);
     const bool fetchMessage = status.startsWith(QLatin1String("Download del pacchetto "))
-        && status.contains(QLatin1String(" non riuscito."))
-        && messages.size() == 1 && messages.first().startsWith(fetchFailure + QLatin1Char(' '));
+        && status.contains(QLatin1String(" non riuscito.")) && messages.size() == 1
+        && messages.first().startsWith(fetchFailure + QLatin1Char(' '));
     if (fetchMessage) {
         result.outcome = Fetch;
         result.detail = messages.first();
@@ -460,9 +460,10 @@ private slots:
         row(QStringLiteral("download"), pcPackage, QStringLiteral("status 502 first 1"), Done);
         // With retries off a broken download ends the run at that package,
         // named, with the connection advice.
-        const QString pcFailed = QStringLiteral("Download del pacchetto varno_pc_release_0-3.70.zip non riuscito. "
-                                                "Controllare la connessione ad Internet e ripetere "
-                                                "l'aggiornamento: il download riprenderà da dove si è interrotto.");
+        const QString pcFailed
+            = QStringLiteral("Download del pacchetto varno_pc_release_0-3.70.zip non riuscito. "
+                             "Controllare la connessione ad Internet e ripetere "
+                             "l'aggiornamento: il download riprenderà da dove si è interrotto.");
         row(QStringLiteral("download"), pcPackage, QStringLiteral("status 404"), Fetch, pcFailed);
         row(QStringLiteral("download"), pcPackage, QStringLiteral("close 100"), Fetch, pcFailed);
         row(QStringLiteral("download"), pcPackage, QStringLiteral("stall 100"), Fetch, pcFailed);
@@ -507,15 +508,15 @@ private slots:
             << false << QString() << QStringList() << int(Done);
         QTest::newRow("proxy from http_proxy") << true << QString() << QStringList() << int(Done);
         QTest::newRow("407, login given in the dialog")
-            << false << QStringLiteral("officina:s3greta") << QStringList { QStringLiteral("officina:s3greta") }
-            << int(Done);
+            << false << QStringLiteral("officina:s3greta")
+            << QStringList { QStringLiteral("officina:s3greta") } << int(Done);
         QTest::newRow("407, wrong password twice, then the right one")
             << false << QStringLiteral("officina:s3greta")
             << QStringList { QStringLiteral("officina:x"), QStringLiteral("officina:y"),
                              QStringLiteral("officina:s3greta") }
             << int(Done);
-        QTest::newRow("407, login cancelled") << false << QStringLiteral("officina:s3greta") << QStringList()
-                                              << int(Message);
+        QTest::newRow("407, login cancelled")
+            << false << QStringLiteral("officina:s3greta") << QStringList() << int(Message);
     }
 
     void throughProxy()
@@ -565,13 +566,16 @@ private slots:
         const QStringList forwarded = proxy.forwarded();
         if (expected == Done) {
             // The packages went through the proxy, and the service sent them.
-            QVERIFY2(forwarded.contains(QStringLiteral("GET http://") + (fromEnvironment ? host : QStringLiteral("127.0.0.1"))
+            QVERIFY2(forwarded.contains(QStringLiteral("GET http://")
+                                        + (fromEnvironment ? host : QStringLiteral("127.0.0.1"))
                                         + QLatin1Char(':') + QString::number(site.service->port()) + package),
                      qPrintable(forwarded.join(QLatin1Char('\n'))));
-            QVERIFY(site.service->requestLines().contains(QStringLiteral("GET ") + package + QStringLiteral(" 200")));
+            QVERIFY(site.service->requestLines().contains(QStringLiteral("GET ") + package
+                                                          + QStringLiteral(" 200")));
             if (!fromEnvironment) {
                 // The version report went through the proxy's tunnel to the FTP server.
-                QVERIFY(forwarded.contains(QStringLiteral("CONNECT 127.0.0.1:") + QString::number(site.ftp.port())));
+                QVERIFY(forwarded.contains(QStringLiteral("CONNECT 127.0.0.1:")
+                                           + QString::number(site.ftp.port())));
                 QVERIFY(!site.ftp.fileNames(QStringLiteral("varnohub/log/versione")).isEmpty());
             }
         } else {
@@ -647,11 +651,13 @@ private slots:
         // The package's answer waits, so that the disk fills up while its
         // part file stands ready.
         const QString pcPackage = root + QStringLiteral("praxo/software_varno/pc/release_0-3.70.zip");
-        QVERIFY(site.start(fillLater ? QStringList { pcPackage + QStringLiteral("=>latency 1500") } : QStringList()));
+        QVERIFY(site.start(fillLater ? QStringList { pcPackage + QStringLiteral("=>latency 1500") }
+                                     : QStringList()));
         QTimer filling;
         QObject::connect(&filling, &QTimer::timeout, [&]() {
             const QDir cache(site.ws.filePath(QStringLiteral("work/.update_hub/downloads")));
-            if (cache.entryList({ QStringLiteral("varno_pc_release_0-3.70.zip*.part") }, QDir::Files).isEmpty())
+            if (cache.entryList({ QStringLiteral("varno_pc_release_0-3.70.zip*.part") }, QDir::Files)
+                    .isEmpty())
                 return;
             filling.stop();
             // All but 1 MiB of the disk taken by something else.
@@ -666,7 +672,8 @@ private slots:
                 filling.start(5);
         });
         QDir::setCurrent(QFileInfo(site.ws.path()).absolutePath());
-        judge(site, run, QString::fromLatin1(QTest::currentDataTag()), QStringLiteral("download"), expected, detail);
+        judge(site, run, QString::fromLatin1(QTest::currentDataTag()), QStringLiteral("download"), expected,
+              detail);
         QVERIFY(!site.exists(QStringLiteral("work/varno_pc_release_0-3.70.zip")));
         QVERIFY(!site.exists(QStringLiteral("work/varno_pc_release_0-3.70.zip.part")));
     }

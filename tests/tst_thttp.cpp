@@ -453,9 +453,8 @@ private slots:
         QTest::newRow("408, then 429")
             << QByteArray("-") << QString() << QByteArray("status 408 first 1\nstatus 429 first 1") << true
             << QStringList { "408", "429", "200" } << qint64(400032);
-        QTest::newRow("404 is not asked again")
-            << drop << QString() << QByteArray("status 404") << false << QStringList { "404 Range If-Range" }
-            << qint64(16);
+        QTest::newRow("404 is not asked again") << drop << QString() << QByteArray("status 404") << false
+                                                << QStringList { "404 Range If-Range" } << qint64(16);
         QTest::newRow("Retry-After: 5 is waited for")
             << QByteArray("-") << QString() << QByteArray("status 503 first 1\nretryafter 5 first 1") << true
             << QStringList { "503", "200" } << qint64(400016);
@@ -612,10 +611,12 @@ private slots:
         PackageDownload fetch(*s.http, cache);
         const QString target = QStringLiteral("work/a.zip");
         const auto both = [&]() {
-            QVERIFY(fetch.fetch(QStringLiteral("/files/varnohub/pkg/a.zip"), QStringLiteral("a.zip"), 1000, target)
+            QVERIFY(fetch.fetch(QStringLiteral("/files/varnohub/pkg/a.zip"), QStringLiteral("a.zip"), 1000,
+                                target)
                     == PackageDownload::Outcome::Done);
             QCOMPARE(s.ws.readFile(target), first);
-            QVERIFY(fetch.fetch(QStringLiteral("/files/varnohub/other/a.zip"), QStringLiteral("a.zip"), 2000, target)
+            QVERIFY(fetch.fetch(QStringLiteral("/files/varnohub/other/a.zip"), QStringLiteral("a.zip"), 2000,
+                                target)
                     == PackageDownload::Outcome::Done);
             QCOMPARE(s.ws.readFile(target), second);
         };

@@ -11,7 +11,9 @@ TProxyLoginBox::TProxyLoginBox(QWidget *parent, const QString &proxy)
 {
     setObjectName(QStringLiteral("TProxyLoginBox"));
     setTitle(TTranslator::instance()->translate(QString::fromUtf8("Attenzione")));
-    setMessage(TTranslator::instance()->translate(QString::fromUtf8("Il proxy %1 richiede nome utente e password.")).arg(proxy.toHtmlEscaped()));
+    setMessage(TTranslator::instance()
+                   ->translate(QString::fromUtf8("Il proxy %1 richiede nome utente e password."))
+                   .arg(proxy.toHtmlEscaped()));
 
     user = new QLineEdit(this);
     user->setObjectName(QStringLiteral("lineEditProxyUser"));

@@ -103,7 +103,8 @@ QByteArray ProxyFixture::log() const
 QStringList ProxyFixture::forwarded() const
 {
     // "... Request (file descriptor N): GET http://127.0.0.1:P/path HTTP/1.1"
-    static const QRegularExpression request(QStringLiteral("Request \\(file descriptor \\d+\\): (\\S+ \\S+)"));
+    static const QRegularExpression request(
+        QStringLiteral("Request \\(file descriptor \\d+\\): (\\S+ \\S+)"));
     QStringList lines;
     for (const QString &line : QString::fromUtf8(log()).split(QLatin1Char('\n'))) {
         const QRegularExpressionMatch match = request.match(line);
