@@ -1,7 +1,6 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "update/fileinventory.h"
 #include "app/uitext.h"
 #include "archive/tzipfile.h"
 #include "language/ttranslator.h"
@@ -12,8 +11,10 @@
 #include "ui/dialogstyle.h"
 #include "ui/tlinguabox.h"
 #include "ui/tmessagebox.h"
-#include "ui/twaitbox.h"
 #include "ui/tprogressbox.h"
+#include "ui/tproxyloginbox.h"
+#include "ui/twaitbox.h"
+#include "update/fileinventory.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -101,6 +102,17 @@ MainWindow::MainWindow(QWidget *parent)
     httpClient = new THttp(this);
     progressBox = new TProgressBox(this);
     connect(httpClient, &THttp::emitValue, this, &MainWindow::emitValue);
+    // A proxy that asks for a login gets it from the user, for this session.
+    httpClient->askProxyLogin = [this](const QString &proxy, QString *user, QString *password) {
+        if (closeAfterWork)
+            return false;
+        TProxyLoginBox box(this, proxy);
+        if (box.exec() != 1)
+            return false;
+        *user = box.userName();
+        *password = box.password();
+        return true;
+    };
     connect(progressBox, &TProgressBox::cancelRequested, this, &MainWindow::requestCancel);
     // Request waits deliver input so that Cancel can be pressed; the filter
     // keeps it from the window's own buttons while a step works.

@@ -216,9 +216,14 @@ private:
     // --- private helpers of the later steps
     /// The manual branch of prepareRun: the package chosen in a file dialog.
     bool prepareManualRun(TWaitBox &waitBox);
+    enum class DownloadRun { Done, Cancelled, Failed };
     /// Fetches every entry of downloadList into "work/" and writes the
-    /// manifest; false when the user cancelled.
-    bool downloadPackages();
+    /// manifest; stops at the first package that cannot be fetched (its
+    /// message shown) or when the user cancels.
+    DownloadRun downloadPackages();
+    /// Ends an installation at a package that could not be fetched: status
+    /// log and the message with its cause (connection or disk).
+    void downloadFailure(const QString &name, bool diskFull);
     /// Ends an installation at a failed archive: trace, progress closed,
     /// status log, and the message with its advice.
     bool archiveFailure(const QString &logged, const QString &shown);

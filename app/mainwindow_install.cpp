@@ -147,6 +147,22 @@ bool runResponsive(const std::function<bool()> &operation)
     return watcher.result();
 }
 
+/// A downloaded package that failed its test leaves the download cache with
+/// its record (and the work folder), so the next run fetches it whole instead
+/// of being served the same bad copy again.
+void forgetDownloadedCopy(const QStringList &downloadList, const QStringList &databaseFolders,
+                          const QString &name)
+{
+    const DownloadCache cache;
+    for (const QString &entry : downloadList) {
+        if (DownloadNames::localName(entry, databaseFolders).name != name)
+            continue;
+        qCDebug(lcApp).noquote() << "cache: bad copy of" << name << "removed";
+        cache.discard(DownloadCache::slotName(name, DownloadNames::servicePath(entry)));
+        QFile::remove(workFolder + name);
+    }
+}
+
 } // namespace
 
 void MainWindow::on_tbOkAggiornamentiDisponibili_clicked()
@@ -225,7 +241,7 @@ void MainWindow::copyWorkFolder()
         QFile::remove(copies.takeFirst());
 }
 
-bool MainWindow::downloadPackages()
+MainWindow::DownloadRun MainWindow::downloadPackages()
 {
     progressBox->show();
     const DownloadCache cache;
@@ -272,7 +288,14 @@ bool MainWindow::downloadPackages()
                 = fetch.fetch(DownloadNames::servicePath(entry), local.name, size, workFolder + local.name);
             if (outcome == PackageDownload::Outcome::Cancelled) {
                 downloadRunActive = false;
-                return false;
+                return DownloadRun::Cancelled;
+            }
+            if (outcome == PackageDownload::Outcome::Failed) {
+                downloadRunActive = false;
+                if (httpClient->cancelled())
+                    return DownloadRun::Cancelled;
+                downloadFailure(local.name, fetch.failureCause() == PackageDownload::Cause::Disk);
+                return DownloadRun::Failed;
             }
             finished += qMax<qint64>(0, size);
         }
@@ -280,7 +303,26 @@ bool MainWindow::downloadPackages()
     downloadRunActive = false;
     copyWorkFolder();
     progressBox->close();
-    return true;
+    return DownloadRun::Done;
+}
+
+void MainWindow::downloadFailure(const QString &name, bool diskFull)
+{
+    const QString logged
+        = QStringLiteral("Download del pacchetto ") + name + QStringLiteral(" non riuscito.");
+    qCDebug(lcApp).noquote() << logged << (diskFull ? "(disk)" : "(connection)");
+    progressBox->close();
+    {
+        StatusLog log;
+        log.write(logged);
+    }
+    const QString cause = diskFull ? text("Spazio su disco insufficiente per scaricare l'aggiornamento.")
+                                   : text("Controllare la connessione ad Internet e ripetere "
+                                          "l'aggiornamento: il download riprenderà da dove "
+                                          "si è interrotto.");
+    showMessage(text("Attenzione"),
+                tx("Download del pacchetto %1 non riuscito.").arg(name) + QLatin1Char('|') + cause,
+                QStringLiteral("Ok"), QStringLiteral(" "));
 }
 
 bool MainWindow::cancelInstallation()
@@ -375,8 +417,11 @@ bool MainWindow::installPackages()
                         QStringLiteral("Ok"), QStringLiteral(" "));
             return false;
         }
-        if (!downloadPackages())
+        const DownloadRun fetched = downloadPackages();
+        if (fetched == DownloadRun::Cancelled)
             return cancelInstallation();
+        if (fetched == DownloadRun::Failed)
+            return false;
     }
 
     // Read after the download run has written and synced it.
@@ -405,8 +450,11 @@ bool MainWindow::installPackages()
                 && runResponsive([archive, stop] { return TZipFile::TestArchive(archive, QString(), stop); });
             if (cancelPending)
                 return cancelInstallation();
-            if (!intact)
+            if (!intact) {
+                if (!manualUpdate)
+                    forgetDownloadedCopy(downloadList, databaseFolders, name);
                 return corruptArchive(name);
+            }
         }
         QCoreApplication::processEvents();
         progressBox->show();

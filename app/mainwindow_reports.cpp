@@ -11,6 +11,8 @@ VersionReport::Sources MainWindow::reportSources()
     VersionReport::Sources sources;
     sources.dateTimeMs = [this] { return httpClient->getDateTimeMs(); };
     sources.dateStamp = [this] { return httpClient->getDateStamp(); };
+    sources.proxyLogin
+        = [this] { return qMakePair(httpClient->proxyUserName(), httpClient->proxyPassword()); };
     return sources;
 }
 

@@ -5,7 +5,8 @@
 // the transfer and the peak of the whole process).
 //   bench_download --package PORT SERVICE_PATH TARGET_FILE SIZE
 // fetches it as the download run does, through the download cache with its
-// resume and retries (3), and prints the same line.
+// resume and retries (3), and prints the same line. With UH_BENCH_PROXY set
+// to HOST:PORT the requests go through that HTTP proxy.
 #include "service/packagedownload.h"
 #include "service/thttp.h"
 
@@ -62,6 +63,11 @@ int main(int argc, char **argv)
                      + "\nstall_timeout=30\ndownload_retries=3\n")
             < 0)
         return 2;
+    // UH_BENCH_PROXY=HOST:PORT: through that HTTP proxy.
+    const QString proxy = qEnvironmentVariable("UH_BENCH_PROXY");
+    if (!proxy.isEmpty())
+        ini.write("proxy_server=" + proxy.section(QLatin1Char(':'), 0, 0).toLatin1()
+                  + "\nproxy_port=" + proxy.section(QLatin1Char(':'), 1).toLatin1() + '\n');
     ini.close();
 
     THttp http;

@@ -5,10 +5,15 @@
 #   download: ours X MB/s, reference Y MB/s, ratio Z
 #   download-memory: ours X MiB, reference Y MiB, ratio Z
 #   download-resume: ours X MiB, reference Y MiB, ratio Z
+#   download-flaky: ours X MiB, reference Y MiB, ratio Z
+#   download-proxy: ours X MB/s, reference Y MB/s, ratio Z
 # Memory is the peak resident size above the program's idle size. The resume
 # line is what the service sent in all when it drops the connection at half
 # the package: ours continues by itself (the download run's retries), curl is
-# run again with -C -.
+# run again with -C -. The flaky line is what the service sent in all for a
+# package (UH_BENCH_FLAKY_MIB, 256) whose connection it drops after every
+# 16 MiB, against the package's size. The proxy line is that package through
+# tinyproxy on loopback: ours against curl through the same proxy.
 set -euo pipefail
 
 build_dir="${1:?usage: download.sh BUILD_DIR}"
@@ -24,8 +29,13 @@ done
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/uh_bench_download.XXXXXX")"
 service_pid=""
+proxy_pid=""
 cleanup() {
     stop_service
+    if [ -n "$proxy_pid" ]; then
+        kill "$proxy_pid" 2>/dev/null || true
+        wait "$proxy_pid" 2>/dev/null || true
+    fi
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -142,3 +152,64 @@ reference_sent="$(sent_bytes)"
 awk -v o="$ours_sent" -v r="$reference_sent" \
     'BEGIN { o /= 1048576; r /= 1048576;
              printf "download-resume: ours %.1f MiB, reference %.1f MiB, ratio %.3f\n", o, r, o / r }'
+
+# A line that drops after every 16 MiB: each transfer brings new bytes, so
+# the download goes on; only what a drop cuts off may be sent again.
+flaky_mib="${UH_BENCH_FLAKY_MIB:-256}"
+rm -f "$work/root/package.zip"
+head -c "$((flaky_mib * 1024 * 1024))" /dev/urandom >"$work/root/flaky.zip"
+flaky_bytes="$(stat -c %s "$work/root/flaky.zip")"
+flaky_path="/files/varnohub/flaky.zip"
+start_service --fault "$flaky_path=>close $((16 * 1024 * 1024))"
+"$bench" --package "$port" "$flaky_path" "$work/ours.zip" "$flaky_bytes" >/dev/null
+if ! cmp -s "$work/root/flaky.zip" "$work/ours.zip"; then
+    echo "download: our copy over the flaky line differs from the package" >&2
+    exit 1
+fi
+rm -f "$work/ours.zip"
+awk -v o="$(sent_bytes)" -v r="$flaky_bytes" \
+    'BEGIN { o /= 1048576; r /= 1048576;
+             printf "download-flaky: ours %.1f MiB, reference %.1f MiB, ratio %.3f\n", o, r, o / r }'
+
+# The same package through a real HTTP proxy on loopback.
+if ! command -v tinyproxy >/dev/null; then
+    echo "download: tinyproxy is not installed" >&2
+    exit 2
+fi
+start_service
+proxy_port="$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+printf 'Port %s\nListen 127.0.0.1\nTimeout 60\nLogFile "%s"\nLogLevel Warning\nMaxClients 20\nAllow 127.0.0.1\nDisableViaHeader Yes\n' \
+    "$proxy_port" "$work/proxy.log" >"$work/tinyproxy.conf"
+tinyproxy -d -c "$work/tinyproxy.conf" >/dev/null 2>&1 &
+proxy_pid=$!
+for _ in $(seq 100); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$proxy_port") 2>/dev/null && break
+    sleep 0.1
+done
+cat "$work/root/flaky.zip" >/dev/null
+sync
+ours_seconds=""
+reference_seconds=""
+for round in 1 2 3; do
+    line="$(UH_BENCH_PROXY="127.0.0.1:$proxy_port" "$bench" "$port" "$flaky_path" "$work/ours.zip")"
+    if [ "$round" = 1 ] && ! cmp -s "$work/root/flaky.zip" "$work/ours.zip"; then
+        echo "download: our copy through the proxy differs from the package" >&2
+        exit 1
+    fi
+    rm -f "$work/ours.zip"
+    sync
+    ours_seconds="$(best "$ours_seconds" "$(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' <<<"$line")")"
+    start="$(now)"
+    curl -s -x "http://127.0.0.1:$proxy_port" -o "$work/reference.zip" "http://127.0.0.1:$port$flaky_path"
+    end="$(now)"
+    if [ "$(stat -c %s "$work/reference.zip")" != "$flaky_bytes" ]; then
+        echo "download: curl's copy through the proxy has the wrong size" >&2
+        exit 1
+    fi
+    rm -f "$work/reference.zip"
+    sync
+    reference_seconds="$(best "$reference_seconds" "$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')")"
+done
+awk -v bytes="$flaky_bytes" -v ours="$ours_seconds" -v ref="$reference_seconds" \
+    'BEGIN { o = bytes / 1e6 / ours; r = bytes / 1e6 / ref;
+             printf "download-proxy: ours %.1f MB/s, reference %.1f MB/s, ratio %.2f\n", o, r, o / r }'

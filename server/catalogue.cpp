@@ -56,6 +56,9 @@ bool parseFaultAction(const QString &text, FaultAction *action)
         { QStringLiteral("norange"), FaultAction::NoRange },
         { QStringLiteral("unsatisfiable"), FaultAction::Unsatisfiable },
         { QStringLiteral("novalidator"), FaultAction::NoValidator },
+        { QStringLiteral("weaktag"), FaultAction::WeakTag },
+        { QStringLiteral("rangetag"), FaultAction::RangeTag },
+        { QStringLiteral("nolength"), FaultAction::NoLength },
     };
     const auto flag = plain.constFind(words.at(0).toLower());
     if (flag != plain.constEnd()) {
@@ -73,10 +76,15 @@ bool parseFaultAction(const QString &text, FaultAction *action)
     if (!ok || value < 0)
         return false;
     static const QHash<QString, FaultAction::Kind> kinds = {
-        { QStringLiteral("status"), FaultAction::Status },   { QStringLiteral("close"), FaultAction::Close },
-        { QStringLiteral("stall"), FaultAction::Stall },     { QStringLiteral("drip"), FaultAction::Drip },
-        { QStringLiteral("latency"), FaultAction::Latency }, { QStringLiteral("garbage"), FaultAction::Garbage },
+        { QStringLiteral("status"), FaultAction::Status },
+        { QStringLiteral("close"), FaultAction::Close },
+        { QStringLiteral("stall"), FaultAction::Stall },
+        { QStringLiteral("drip"), FaultAction::Drip },
+        { QStringLiteral("latency"), FaultAction::Latency },
+        { QStringLiteral("garbage"), FaultAction::Garbage },
         { QStringLiteral("badrange"), FaultAction::BadRange },
+        { QStringLiteral("rangetotal"), FaultAction::RangeTotal },
+        { QStringLiteral("retryafter"), FaultAction::RetryAfter },
     };
     const auto kind = kinds.constFind(words.at(0).toLower());
     if (kind == kinds.constEnd())

@@ -25,6 +25,12 @@ struct FaultAction
         BadRange, // a 206 that starts N bytes before the asked offset
         Unsatisfiable, // 416 to every Range request
         NoValidator, // neither ETag nor Last-Modified, conditions ignored
+        WeakTag, // the ETag is a weak one (W/"...")
+        RangeTotal, // a 206 gives the file as N bytes shorter than it is
+        RangeTag, // a 206 carries an ETag other than the file's
+        // Additions to any answer.
+        RetryAfter, // a Retry-After header of N seconds
+        NoLength, // the body without Content-Length, ended by closing the connection
     };
     Kind kind = None;
     qint64 value = 0;
@@ -42,7 +48,8 @@ struct FaultRule
 };
 
 /// Parses "status N", "close N", "stall N", "drip MS", "latency MS", "garbage N",
-/// "norange", "badrange N", "unsatisfiable" or "novalidator", each optionally
+/// "norange", "badrange N", "unsatisfiable", "novalidator", "weaktag", "rangetotal N",
+/// "rangetag", "retryafter S" or "nolength", each optionally
 /// followed by "first K".
 bool parseFaultAction(const QString &text, FaultAction *action);
 /// Parses "PREFIX=>ACTION" (blanks around "=>" are ignored).

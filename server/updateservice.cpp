@@ -327,6 +327,13 @@ void UpdateService::handle(const httplib::Request &request, httplib::Response &r
         if (answer.source == Answer::File && answer.status == 200 && !body)
             applyConditions(answer, conditions, rangeFaults);
     }
+    bool withoutLength = false;
+    for (const FaultAction &addition : std::as_const(rangeFaults)) {
+        if (addition.kind == FaultAction::RetryAfter)
+            answer.headers.append({ "Retry-After", std::to_string(addition.value) });
+        else if (addition.kind == FaultAction::NoLength)
+            withoutLength = true;
+    }
 
     {
         std::lock_guard<std::mutex> lock(m_logMutex);
@@ -344,7 +351,7 @@ void UpdateService::handle(const httplib::Request &request, httplib::Response &r
                 logLine(QByteArray("#  ") + header.first + ": " + header.second);
         }
     }
-    send(request, response, answer, fault);
+    send(request, response, answer, fault, withoutLength);
 }
 
 bool UpdateService::ruleApplies(const FaultRule &rule)
@@ -368,7 +375,16 @@ void UpdateService::applyConditions(Answer &answer, const Conditions &conditions
     bool validators = true;
     bool unsatisfiable = false;
     qint64 rangeShift = 0;
+    qint64 totalCut = 0;
+    bool weakTag = false;
+    bool otherTag = false;
     for (const FaultAction &fault : rangeFaults) {
+        if (fault.kind == FaultAction::WeakTag)
+            weakTag = true;
+        else if (fault.kind == FaultAction::RangeTotal)
+            totalCut = fault.value;
+        else if (fault.kind == FaultAction::RangeTag)
+            otherTag = true;
         if (fault.kind == FaultAction::NoRange)
             ranges = false;
         else if (fault.kind == FaultAction::NoValidator)
@@ -380,7 +396,7 @@ void UpdateService::applyConditions(Answer &answer, const Conditions &conditions
     }
 
     const QFileInfo info(answer.file);
-    const QByteArray tag = entityTag(info);
+    const QByteArray tag = weakTag ? "W/" + entityTag(info) : entityTag(info);
     const QByteArray modified = httpDate(info.lastModified());
     if (validators) {
         answer.headers.append({ "ETag", tag.toStdString() });
@@ -410,10 +426,13 @@ void UpdateService::applyConditions(Answer &answer, const Conditions &conditions
     if (!ranges || conditions.range.isEmpty() || !parseByteRange(conditions.range, &first, &last))
         return;
     // A range of another version of the file is no use: the whole file goes out.
+    // If-Range compares strongly: a weak ETag never matches.
     if (!conditions.ifRange.isEmpty()
-        && (!validators || (conditions.ifRange.trimmed() != tag && conditions.ifRange.trimmed() != modified)))
+        && (!validators || conditions.ifRange.trimmed().startsWith("W/")
+            || (conditions.ifRange.trimmed() != tag && conditions.ifRange.trimmed() != modified)))
         return;
-    const qint64 size = answer.size;
+    // A range answer may give the file as shorter than it is.
+    const qint64 size = std::max<qint64>(1, answer.size - totalCut);
     if (unsatisfiable || first >= size) {
         Answer refused = Answer::text("RANGE NOT SATISFIABLE", 416);
         refused.headers = answer.headers;
@@ -424,6 +443,12 @@ void UpdateService::applyConditions(Answer &answer, const Conditions &conditions
     if (last < 0 || last >= size)
         last = size - 1;
     first = std::max<qint64>(0, first - rangeShift);
+    if (otherTag) {
+        for (auto &header : answer.headers) {
+            if (header.first == "ETag")
+                header.second = "\"other-version\"";
+        }
+    }
     answer.status = 206;
     answer.offset = first;
     answer.size = last - first + 1;
@@ -677,7 +702,7 @@ bool UpdateService::storeUpload(const QString &fileName, const httplib::ContentR
 }
 
 void UpdateService::send(const httplib::Request &request, httplib::Response &response, const Answer &answer,
-                         const FaultAction &fault)
+                         const FaultAction &fault, bool withoutLength)
 {
     response.status = answer.status;
     for (const auto &header : answer.headers)
@@ -715,61 +740,72 @@ void UpdateService::send(const httplib::Request &request, httplib::Response &res
     // Every answer goes through a provider with a known length: files are
     // streamed, and the library never compresses such bodies, so the bytes
     // on the wire are exactly the answer (faults count them).
-    response.set_content_provider(
-        size_t(length), answer.type,
-        [this, source, limit, fault, remoteAddress, remotePort](size_t offset, size_t wanted,
-                                                                httplib::DataSink &sink) -> bool {
-            if (m_stopping)
-                return false;
-            if (qint64(offset) >= limit) {
-                if (fault.kind == FaultAction::Stall) {
-                    // Nothing more until the client goes away or the service stops.
-                    const int socket = connections::find(m_port, remoteAddress, remotePort);
-                    while (!m_stopping && !(socket >= 0 && connections::peerClosed(socket)))
-                        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                }
-                return false;
+    auto provide = [this, source, limit, fault, remoteAddress, remotePort](size_t offset, size_t wanted,
+                                                                           httplib::DataSink &sink) -> bool {
+        if (m_stopping)
+            return false;
+        if (qint64(offset) >= limit) {
+            if (fault.kind == FaultAction::Stall) {
+                // Nothing more until the client goes away or the service stops.
+                const int socket = connections::find(m_port, remoteAddress, remotePort);
+                while (!m_stopping && !(socket >= 0 && connections::peerClosed(socket)))
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }
-            const qint64 chunk = fault.kind == FaultAction::Drip ? 1 : 256 * 1024;
-            const qint64 count = std::min({ chunk, qint64(wanted), limit - qint64(offset) });
-            QByteArray data;
-            switch (source->answer.source) {
-            case Answer::Bytes:
-                data = source->answer.body.mid(qsizetype(offset), qsizetype(count));
-                break;
-            case Answer::File:
-                if (!source->file.isOpen()) {
-                    source->file.setFileName(source->answer.file);
-                    if (!source->file.open(QIODevice::ReadOnly))
-                        return false;
-                }
-                if (source->file.pos() != source->answer.offset + qint64(offset)
-                    && !source->file.seek(source->answer.offset + qint64(offset)))
+            return false;
+        }
+        const qint64 chunk = fault.kind == FaultAction::Drip ? 1 : 256 * 1024;
+        const qint64 count = std::min({ chunk, qint64(wanted), limit - qint64(offset) });
+        QByteArray data;
+        switch (source->answer.source) {
+        case Answer::Bytes:
+            data = source->answer.body.mid(qsizetype(offset), qsizetype(count));
+            break;
+        case Answer::File:
+            if (!source->file.isOpen()) {
+                source->file.setFileName(source->answer.file);
+                if (!source->file.open(QIODevice::ReadOnly))
                     return false;
-                data = source->file.read(count);
-                if (data.size() != count) // the file shrank while being sent
-                    return false;
-                break;
-            case Answer::Random:
-                data.resize(qsizetype(count));
-                for (char &byte : data)
-                    byte = char(source->random() & 0xff);
-                break;
             }
-            if (!sink.write(data.constData(), size_t(data.size())))
+            if (source->file.pos() != source->answer.offset + qint64(offset)
+                && !source->file.seek(source->answer.offset + qint64(offset)))
                 return false;
-            source->sent += data.size();
-            // Returning false makes the library drop the connection, also when
-            // the limit lies at or beyond the end of the body.
-            if (fault.kind == FaultAction::Close && qint64(offset) + count >= limit)
+            data = source->file.read(count);
+            if (data.size() != count) // the file shrank while being sent
                 return false;
-            if (fault.kind == FaultAction::Drip && qint64(offset) + count < limit)
-                return pause(fault.value);
-            return true;
-        },
-        [this, source, target = QByteArray::fromStdString(request.target)](bool) {
-            // What went out of the answer's body, whole or cut off.
-            std::lock_guard<std::mutex> lock(m_logMutex);
-            logLine("# sent " + QByteArray::number(source->sent.load()) + ' ' + target);
-        });
+            break;
+        case Answer::Random:
+            data.resize(qsizetype(count));
+            for (char &byte : data)
+                byte = char(source->random() & 0xff);
+            break;
+        }
+        if (!sink.write(data.constData(), size_t(data.size())))
+            return false;
+        source->sent += data.size();
+        // Returning false makes the library drop the connection, also when
+        // the limit lies at or beyond the end of the body.
+        if (fault.kind == FaultAction::Close && qint64(offset) + count >= limit)
+            return false;
+        if (fault.kind == FaultAction::Drip && qint64(offset) + count < limit)
+            return pause(fault.value);
+        return true;
+    };
+    auto done = [this, source, target = QByteArray::fromStdString(request.target)](bool) {
+        // What went out of the answer's body, whole or cut off.
+        std::lock_guard<std::mutex> lock(m_logMutex);
+        logLine("# sent " + QByteArray::number(source->sent.load()) + ' ' + target);
+    };
+    if (withoutLength) {
+        // The end of the body is the end of the connection: the provider
+        // giving up after the last byte closes it, as a cut one does earlier.
+        response.set_header("Connection", "close");
+        response.set_content_provider(
+            answer.type,
+            [provide, length](size_t offset, httplib::DataSink &sink) -> bool {
+                return qint64(offset) < length && provide(offset, size_t(length) - offset, sink);
+            },
+            done);
+        return;
+    }
+    response.set_content_provider(size_t(length), answer.type, provide, done);
 }

@@ -82,7 +82,7 @@ private:
                           const QByteArray &value);
     bool storeUpload(const QString &fileName, const httplib::ContentReader &body, QString *failure);
     void send(const httplib::Request &request, httplib::Response &response, const Answer &answer,
-              const FaultAction &fault);
+              const FaultAction &fault, bool withoutLength = false);
     bool resolve(const QString &relative, QString *absolute) const;
     void noteConnection(const httplib::Request &request);
     void logLine(const QByteArray &line);

@@ -161,8 +161,22 @@ Result uploadBlocking(const Request &request)
     set(curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "ftp"));
     set(curl_easy_setopt(h, CURLOPT_USERNAME, user.constData()));
     set(curl_easy_setopt(h, CURLOPT_PASSWORD, password.constData()));
-    // Direct connection only: proxies from the environment must not redirect the upload.
-    set(curl_easy_setopt(h, CURLOPT_PROXY, ""));
+    // The proxy asked for, or a direct connection: proxies from the
+    // environment must not redirect the upload.
+    const QByteArray proxy = request.proxy.toUtf8();
+    const QByteArray proxyUser = request.proxyUser.toUtf8();
+    const QByteArray proxyPassword = request.proxyPassword.toUtf8();
+    set(curl_easy_setopt(h, CURLOPT_PROXY, proxy.constData()));
+    if (!proxy.isEmpty()) {
+        // FTP through an HTTP proxy: the control and data connections are
+        // tunnelled with CONNECT.
+        set(curl_easy_setopt(h, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP)));
+        set(curl_easy_setopt(h, CURLOPT_HTTPPROXYTUNNEL, 1L));
+        if (!proxyUser.isEmpty()) {
+            set(curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, proxyUser.constData()));
+            set(curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, proxyPassword.constData()));
+        }
+    }
     // One "CWD varnohub/log/versione" rather than one CWD per folder.
     set(curl_easy_setopt(h, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD)));
     set(curl_easy_setopt(h, CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR_NONE)));

@@ -20,6 +20,11 @@ struct Request
     QByteArray content;
     QString temporaryName;
     QString finalName;
+    /// An HTTP proxy ("http://host:port") the exchange tunnels through
+    /// (CONNECT); empty: a direct connection.
+    QString proxy;
+    QString proxyUser;
+    QString proxyPassword;
 
     /// Time-outs in seconds, so that a dead server cannot hold the caller.
     int connectTimeout = 20;

@@ -1,6 +1,9 @@
 #include "service/packagedownload.h"
 
+#include "platform/platform.h"
 #include "service/thttp.h"
+
+#include <QCryptographicHash>
 
 #include <QDir>
 #include <QEventLoop>
@@ -30,6 +33,13 @@ std::filesystem::path nativePath(const QString &path)
 DownloadCache::DownloadCache(const QString &folder)
     : root(folder)
 {
+}
+
+QString DownloadCache::slotName(const QString &name, const QString &path)
+{
+    const QByteArray mark
+        = QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha1).toHex().left(10);
+    return name + QLatin1Char('~') + QString::fromLatin1(mark);
 }
 
 QString DownloadCache::partFile(const QString &name) const
@@ -130,8 +140,9 @@ void DownloadCache::prune(const QStringList &keep) const
     }
 }
 
-qint64 DownloadCache::heldBytes(const QString &name, const QString &path, qint64 size) const
+qint64 DownloadCache::heldBytes(const QString &localName, const QString &path, qint64 size) const
 {
+    const QString name = slotName(localName, path);
     Record record;
     if (!read(name, &record) || record.path != path || (size > 0 && record.length >= 0 && record.length != size))
         return 0;
@@ -177,11 +188,13 @@ bool PackageDownload::place(const QString &name, const QString &target)
     return !failure;
 }
 
-PackageDownload::Outcome PackageDownload::fetch(const QString &path, const QString &name, qint64 size,
+PackageDownload::Outcome PackageDownload::fetch(const QString &path, const QString &localName, qint64 size,
                                                 const QString &target)
 {
+    cause = Cause::None;
     if (!QDir().mkpath(cache.folder()))
-        return Outcome::Failed;
+        return fail(Cause::Disk);
+    const QString name = DownloadCache::slotName(localName, path);
     const QString whole = cache.wholeFile(name);
     const QString part = cache.partFile(name);
 
@@ -196,11 +209,22 @@ PackageDownload::Outcome PackageDownload::fetch(const QString &path, const QStri
         record = DownloadCache::Record();
         record.path = path;
     }
+    // A part file that is already whole (the program ended before renaming
+    // it) becomes the whole copy: checked below like one, and no byte beyond
+    // its end is asked for.
+    if (!QFileInfo::exists(whole) && record.length > 0 && QFileInfo(part).size() == record.length) {
+        std::error_code failure;
+        if (Platform::flushFile(part))
+            std::filesystem::rename(nativePath(part), nativePath(whole), failure);
+        qCDebug(lcService).noquote() << "cache: part file of" << name << "already whole";
+    }
     // A whole copy without a validator is taken on its size alone.
     if (QFileInfo::exists(whole) && record.validator().isEmpty())
-        return place(name, target) ? Outcome::Done : Outcome::Failed;
+        return place(name, target) ? Outcome::Done : fail(Cause::Disk);
 
-    int failures = 0;
+    int failures = 0; // tries in a row that brought no new byte
+    int tries = 0;
+    qint64 mostHeld = 0; // the most bytes held after any try of this fetch
     bool startedOver = false;
     for (;;) {
         if (http.cancelled())
@@ -209,7 +233,7 @@ PackageDownload::Outcome PackageDownload::fetch(const QString &path, const QStri
         QFile file(part);
         if (!file.open(QIODevice::ReadWrite)) {
             qCDebug(lcService).noquote() << "cache: cannot open" << part << file.errorString();
-            return Outcome::Failed;
+            return fail(Cause::Disk);
         }
         THttp::TransferConditions conditions;
         if (wholeHeld) {
@@ -224,14 +248,22 @@ PackageDownload::Outcome PackageDownload::fetch(const QString &path, const QStri
                 file.resize(0);
                 offset = 0;
             }
+            // Bytes under a weak ETag alone cannot be continued: nothing
+            // proves the rest belongs to them.
+            if (offset > 0 && record.weakTag() && record.lastModified.isEmpty()) {
+                file.resize(0);
+                offset = 0;
+            }
             // Validators belong to the bytes held; without any they are void.
             if (offset == 0) {
                 record.etag.clear();
                 record.lastModified.clear();
             }
             conditions.offset = offset;
-            conditions.ifRange = record.validator();
+            conditions.ifRange = record.rangeValidator();
+            conditions.length = offset > 0 ? record.length : -1;
         }
+        mostHeld = qMax(mostHeld, file.size());
         if (onTransfer)
             onTransfer();
         const THttp::TransferResult result = http.transfer(path, file, conditions);
@@ -247,36 +279,61 @@ PackageDownload::Outcome PackageDownload::fetch(const QString &path, const QStri
         file.close();
         if (record.length >= 0 && record.received > record.length)
             record.received = record.length;
+        const bool progressed = record.received > mostHeld;
+        mostHeld = qMax(mostHeld, record.received);
         cache.write(name, record);
 
         if (result.kind != THttp::TransferResult::StartOver)
             startedOver = false;
+        int waitMs = -1;
         switch (result.kind) {
         case THttp::TransferResult::Cancelled:
             return Outcome::Cancelled;
-        case THttp::TransferResult::Refused:
-            // A full disk or a refusal: what is held would only take room.
-            qCDebug(lcService).noquote() << "cache:" << name << "refused with status" << result.status;
+        case THttp::TransferResult::WriteFailed:
+            // A full disk: what is held would only take room.
+            qCDebug(lcService).noquote() << "cache:" << name << "cannot be written";
             cache.discard(name);
-            return Outcome::Failed;
+            return fail(Cause::Disk);
+        case THttp::TransferResult::Refused:
+            // A refusal (404, 403, ...): the next run asks again from the
+            // start. A proxy login the user cancelled keeps what is held.
+            qCDebug(lcService).noquote() << "cache:" << name << "refused with status" << result.status;
+            if (result.status != 0 && result.status != 401 && result.status != 407)
+                cache.discard(name);
+            return fail(Cause::Connection);
         case THttp::TransferResult::NotModified:
             if (!wholeHeld)
-                return Outcome::Failed;
+                return fail(Cause::Connection);
             QFile::remove(part);
-            return place(name, target) ? Outcome::Done : Outcome::Failed;
+            return place(name, target) ? Outcome::Done : fail(Cause::Disk);
         case THttp::TransferResult::Complete: {
             const qint64 got = QFileInfo(part).size();
-            if (got != result.length || (size > 0 && got != size)) {
+            // Without a Content-Length the body ended with the connection:
+            // short of the planned size it was cut off, and is continued.
+            if (result.length < 0 && size > 0 && got < size) {
+                qCDebug(lcService).noquote() << "cache:" << name << "ended at" << got << "of" << size;
+                break;
+            }
+            const bool fits = result.length >= 0 ? got == result.length : true;
+            if (!fits || (size > 0 && got != size)) {
                 qCDebug(lcService).noquote() << "cache:" << name << "has" << got << "bytes, announced"
                                              << result.length << "planned" << size;
                 cache.discard(name);
-                return Outcome::Failed;
+                return fail(Cause::Connection);
             }
+            if (result.length < 0) {
+                record.length = got;
+                record.received = got;
+                cache.write(name, record);
+            }
+            // On the device before it takes its place.
+            if (!Platform::flushFile(part))
+                return fail(Cause::Disk);
             std::error_code failure;
             std::filesystem::rename(nativePath(part), nativePath(whole), failure);
             if (failure)
-                return Outcome::Failed;
-            return place(name, target) ? Outcome::Done : Outcome::Failed;
+                return fail(Cause::Disk);
+            return place(name, target) ? Outcome::Done : fail(Cause::Disk);
         }
         case THttp::TransferResult::StartOver:
             // Once at once; a service that keeps answering so counts as broken.
@@ -286,19 +343,36 @@ PackageDownload::Outcome PackageDownload::fetch(const QString &path, const QStri
                 continue;
             }
             QFile::resize(part, 0);
-            [[fallthrough]];
-        case THttp::TransferResult::Broken:
-            if (failures >= http.downloadRetries())
-                return Outcome::Failed;
-            ++failures;
-            {
-                const int waitMs = firstWaitMs << qMin(failures - 1, 10);
-                if (onRetry)
-                    onRetry(failures, waitMs);
-                if (!wait(waitMs))
-                    return Outcome::Cancelled;
+            break;
+        case THttp::TransferResult::Busy:
+            // The bytes held stay; a service that asks for a long pause is
+            // not waited for.
+            if (result.retryAfter > longestRetryAfter) {
+                qCDebug(lcService).noquote() << "cache:" << name << "busy for" << result.retryAfter << "s";
+                return fail(Cause::Connection);
             }
-            continue;
+            if (result.retryAfter >= 0)
+                waitMs = result.retryAfter * 1000;
+            break;
+        case THttp::TransferResult::Broken:
+            break;
         }
+        if (http.downloadRetries() == 0)
+            return fail(Cause::Connection);
+        if (progressed) {
+            failures = 0;
+        } else {
+            if (failures >= http.downloadRetries())
+                return fail(Cause::Connection);
+            ++failures;
+        }
+        // A line that drops now and then is taken up again at once; one
+        // that brings nothing is given more and more time.
+        if (waitMs < 0)
+            waitMs = failures == 0 ? 0 : firstWaitMs << qMin(failures - 1, 10);
+        if (onRetry)
+            onRetry(++tries, waitMs);
+        if (!wait(waitMs))
+            return Outcome::Cancelled;
     }
 }

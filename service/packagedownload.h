@@ -25,9 +25,18 @@ public:
         qint64 received = 0;
 
         QByteArray validator() const { return etag.isEmpty() ? lastModified : etag; }
+        /// What may go into If-Range: a strong ETag, else Last-Modified (a
+        /// weak ETag does not promise the same bytes).
+        QByteArray rangeValidator() const { return weakTag() ? lastModified : validator(); }
+        bool weakTag() const { return etag.trimmed().startsWith("W/"); }
     };
 
     explicit DownloadCache(const QString &folder = QStringLiteral("work/.update_hub/downloads"));
+
+    /// The cache's name for a package: its local name and a mark of its
+    /// service path, so that two packages of the same file name from two
+    /// folders keep apart.
+    static QString slotName(const QString &name, const QString &path);
 
     QString folder() const { return root; }
     QString partFile(const QString &name) const;
@@ -45,10 +54,10 @@ public:
     bool write(const QString &name, const Record &record) const;
     /// Removes the package's file, part file and record.
     void discard(const QString &name) const;
-    /// Removes every package but those named.
-    void prune(const QStringList &keep) const;
-    /// Bytes of the package already held for that service path and size
-    /// (0 when what is there belongs to something else).
+    /// Removes every package but those of the slots named.
+    void prune(const QStringList &keepSlots) const;
+    /// Bytes of the package (local name, service path) already held for
+    /// that size (0 when what is there belongs to something else).
     qint64 heldBytes(const QString &name, const QString &path, qint64 size) const;
 
 private:
@@ -58,13 +67,19 @@ private:
 /// Fetches one package through the cache: a whole copy still current is
 /// reused (a 304 to a conditional request, or the same size when the service
 /// gives no validator), a part file is continued with Range and If-Range, and
-/// a transfer that breaks off is resumed after 2, 4, 8 ... seconds up to the
-/// client's download_retries. Only a file of the announced length and of the
-/// planned size is put in place.
+/// a transfer that breaks off, or a busy answer (408, 429, 5xx), is tried
+/// again after 2, 4, 8 ... seconds (or the service's Retry-After up to 60 s).
+/// download_retries counts the tries in a row that brought no new byte: a
+/// transfer that made progress starts a fresh budget. Only a file of the
+/// announced length and of the planned size is put in place.
 class PackageDownload
 {
 public:
     enum class Outcome { Done, Failed, Cancelled };
+    /// Why the last fetch failed.
+    enum class Cause { None, Connection, Disk };
+    /// The longest Retry-After waited for; a longer one fails the package.
+    static constexpr int longestRetryAfter = 60;
 
     PackageDownload(THttp &http, const DownloadCache &cache);
 
@@ -78,10 +93,18 @@ public:
     /// Fetches path into target (a file of "work/"), name being the package's
     /// local name; size is the planned size (<= 0 unknown).
     Outcome fetch(const QString &path, const QString &name, qint64 size, const QString &target);
+    Cause failureCause() const { return cause; }
 
 private:
     bool wait(int milliseconds);
     bool place(const QString &name, const QString &target);
+    Outcome fail(Cause why)
+    {
+        cause = why;
+        return Outcome::Failed;
+    }
+
+    Cause cause = Cause::None;
 
     THttp &http;
     const DownloadCache &cache;

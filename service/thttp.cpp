@@ -4,6 +4,8 @@
 #include "service/deployment.h"
 #include "service/serviceanswers.h"
 
+#include <QAuthenticator>
+#include <QDateTime>
 #include <QEventLoop>
 #include <QFile>
 #include <QLoggingCategory>
@@ -44,6 +46,24 @@ THttp::THttp(QObject *parent)
     Platform::keepFreedMemoryForReuse();
     // Redirects are never followed: the service is asked on one host only.
     manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    // A proxy that wants a login (407): the user is asked; a wrong answer
+    // makes the proxy ask again, Cancel fails the request. The network layer
+    // keeps a login that worked for its later connections.
+    connect(manager, &QNetworkAccessManager::proxyAuthenticationRequired, this,
+            [this](const QNetworkProxy &proxy, QAuthenticator *authenticator) {
+                QString user = proxyUser;
+                QString password;
+                const QString name = proxy.hostName() + QLatin1Char(':') + QString::number(proxy.port());
+                qCDebug(lcService).noquote() << "proxy" << name << "asks for a login";
+                if (cancelFlag || !askProxyLogin || !askProxyLogin(name, &user, &password)) {
+                    proxyLoginRefused = true;
+                    return;
+                }
+                proxyUser = user;
+                proxySecret = password;
+                authenticator->setUser(user);
+                authenticator->setPassword(password);
+            });
 
     QSettings settings(QStringLiteral("./http_server.ini"), QSettings::IniFormat);
     const QString proxyPort = settings.value(QStringLiteral("server/proxy_port")).toString();
@@ -92,9 +112,21 @@ void THttp::setServer(const QString &address, const QString &customization, cons
         const quint16 proxyPortNumber = ok && port > 0 && port <= 65535 ? quint16(port) : 0;
         manager->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, proxyServer, proxyPortNumber));
     } else {
-        manager->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+        // No proxy of its own: the system's settings (Windows' Internet
+        // settings; http_proxy, https_proxy and no_proxy elsewhere).
+        QNetworkProxyFactory::setUseSystemConfiguration(true);
+        manager->setProxy(QNetworkProxy(QNetworkProxy::DefaultProxy));
     }
     serverAddress = address;
+}
+
+QNetworkProxy THttp::proxyFor(const QUrl &url) const
+{
+    const QNetworkProxy own = manager->proxy();
+    if (own.type() != QNetworkProxy::DefaultProxy)
+        return own;
+    const QList<QNetworkProxy> system = QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(url));
+    return system.isEmpty() ? QNetworkProxy(QNetworkProxy::NoProxy) : system.first();
 }
 
 void THttp::close()
@@ -131,6 +163,7 @@ THttp::Outcome THttp::run(const QByteArray &method, const QString &path, QIODevi
 {
     const int id = ++requestId;
     const int statusBefore = lastStatusCode;
+    proxyLoginRefused = false;
     // A new transfer counts its progress from zero, whatever the last one reached.
     lastDone = 0;
     if (status)
@@ -256,10 +289,14 @@ THttp::Outcome THttp::run(const QByteArray &method, const QString &path, QIODevi
     // A close before the announced length is usually RemoteHostClosedError,
     // but the count is checked as well. Without a Content-Length the end of
     // the body is the end of the connection, so a drop cannot be told apart.
-    const bool shortBody
-        = headerSeen && announced.isValid() && method != "HEAD" && bodyBytes != announced.toLongLong();
+    // A 304, a 204 or a 1xx answer has no body, whatever length it names.
+    const int answerStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const bool bodiless
+        = answerStatus == 304 || answerStatus == 204 || (answerStatus >= 100 && answerStatus < 200);
+    const bool shortBody = headerSeen && announced.isValid() && method != "HEAD" && !bodiless
+        && bodyBytes != announced.toLongLong();
     const bool aborted = decided && use == BodyUse::Abort;
-    const bool failed = tooLarge || writeFailed || shortBody || transportFailed || !headerSeen || aborted;
+    bool failed = tooLarge || writeFailed || shortBody || transportFailed || !headerSeen || aborted;
     requestFinished(id, failed || error != QNetworkReply::NoError);
     if (error != QNetworkReply::NoError)
         qCDebug(lcService) << "error" << error << reply->errorString();
@@ -267,6 +304,39 @@ THttp::Outcome THttp::run(const QByteArray &method, const QString &path, QIODevi
         qCDebug(lcService) << "body of" << bodyBytes << "bytes, announced" << announced.toLongLong();
     reply->deleteLater();
     stateChanged(0);
+
+    // Some proxies turn a wrong login away with 401 instead of 407 (the
+    // service itself never asks for one): the user is asked again, and the
+    // request goes out once more with the new login.
+    if (!failed && answerStatus == 401 && !proxyUser.isEmpty() && !cancelFlag) {
+        const QNetworkProxy proxy = proxyFor(request.url());
+        if (proxy.type() == QNetworkProxy::HttpProxy) {
+            QString user = proxyUser;
+            QString password;
+            const QString name = proxy.hostName() + QLatin1Char(':') + QString::number(proxy.port());
+            qCDebug(lcService).noquote() << "proxy" << name << "refused the login";
+            if (askProxyLogin && askProxyLogin(name, &user, &password)) {
+                proxyUser = user;
+                proxySecret = password;
+                QNetworkProxy withLogin = proxy;
+                withLogin.setUser(user);
+                withLogin.setPassword(password);
+                manager->setProxy(withLogin);
+                manager->clearAccessCache();
+                auto *file = qobject_cast<QFileDevice *>(sink);
+                const bool rewound
+                    = (!sink || (options && options->onHeader) || (file && file->resize(0) && file->seek(0)))
+                    && (!body || body->seek(0));
+                if (rewound) {
+                    if (text)
+                        text->clear();
+                    return run(method, path, sink, text, body, status, options);
+                }
+            }
+            proxyLoginRefused = true;
+            failed = true;
+        }
+    }
 
     lastTransferFailed = failed;
     if (failed) {
@@ -441,6 +511,30 @@ bool parseContentRange(const QByteArray &value, qint64 *first, qint64 *last, qin
     return ok1 && ok2 && ok3 && *first >= 0 && *last >= *first && *length > *last;
 }
 
+// Retry-After as seconds from now: a number of seconds or an HTTP date; -1
+// when absent or unreadable.
+int retryAfterSeconds(const QByteArray &value)
+{
+    const QByteArray text = value.trimmed();
+    if (text.isEmpty())
+        return -1;
+    bool ok = false;
+    const qint64 seconds = text.toLongLong(&ok);
+    if (ok)
+        return seconds < 0 ? -1 : int(qMin<qint64>(seconds, 24 * 3600));
+    const QDateTime when = QDateTime::fromString(QString::fromLatin1(text), Qt::RFC2822Date);
+    if (!when.isValid())
+        return -1;
+    return int(qBound<qint64>(qint64(0), QDateTime::currentDateTimeUtc().secsTo(when), qint64(24 * 3600)));
+}
+
+// The statuses of a service or a proxy that is busy or hiccuping: asked
+// again, the same request may well succeed.
+bool isPassingFailure(int status)
+{
+    return status == 408 || status == 429 || status == 500 || status == 502 || status == 503 || status == 504;
+}
+
 } // namespace
 
 THttp::TransferResult THttp::transfer(const QString &path, QFile &file, const TransferConditions &conditions)
@@ -489,6 +583,20 @@ THttp::TransferResult THttp::transfer(const QString &path, QFile &file, const Tr
                 startOver = true;
                 return BodyUse::Abort;
             }
+            // The rest of another version: a length or a validator other
+            // than those of the bytes held.
+            const QByteArray sent = conditions.ifRange.trimmed();
+            const bool tagSent = sent.startsWith('"');
+            const bool otherVersion = (conditions.length >= 0 && length != conditions.length)
+                || (tagSent && !result.etag.isEmpty() && result.etag.trimmed() != sent)
+                || (!sent.isEmpty() && !tagSent && !result.lastModified.isEmpty()
+                    && result.lastModified.trimmed() != sent);
+            if (otherVersion) {
+                qCDebug(lcService) << "range answer of another version" << length << conditions.length
+                                   << result.etag << result.lastModified << sent;
+                startOver = true;
+                return BodyUse::Abort;
+            }
             result.length = length;
             if (!file.seek(conditions.offset)) {
                 fileFailed = true;
@@ -499,6 +607,7 @@ THttp::TransferResult THttp::transfer(const QString &path, QFile &file, const Tr
         }
         if (result.status == 416)
             startOver = true;
+        result.retryAfter = retryAfterSeconds(reply->rawHeader(QByteArrayLiteral("Retry-After")));
         return BodyUse::Discard;
     };
 
@@ -508,14 +617,18 @@ THttp::TransferResult THttp::transfer(const QString &path, QFile &file, const Tr
     const bool flushed = file.flush();
     if (cancelFlag)
         result.kind = TransferResult::Cancelled;
+    else if (proxyLoginRefused)
+        result.kind = TransferResult::Refused;
     else if (startOver)
         result.kind = TransferResult::StartOver;
     else if (fileFailed || options.writeFailed || !flushed)
-        result.kind = TransferResult::Refused;
+        result.kind = TransferResult::WriteFailed;
     else if (outcome == Outcome::Complete && (status == 200 || status == 206))
         result.kind = TransferResult::Complete;
     else if (outcome == Outcome::Complete && status == 304)
         result.kind = TransferResult::NotModified;
+    else if (outcome == Outcome::Complete && isPassingFailure(status))
+        result.kind = TransferResult::Busy;
     else if (outcome == Outcome::Complete)
         result.kind = TransferResult::Refused;
     else

@@ -11,8 +11,10 @@
 class QFile;
 class QIODevice;
 class QNetworkAccessManager;
+class QNetworkProxy;
 class QNetworkReply;
 class QTimer;
+class QUrl;
 
 /// The one client of the update service. Every request is synchronous: it
 /// waits in a nested event loop, so the window keeps repainting, and returns
@@ -79,6 +81,7 @@ public:
         QByteArray ifRange;
         QByteArray ifNoneMatch;
         QByteArray ifModifiedSince;
+        qint64 length = -1; // whole length of the file held, -1 unknown
     };
     struct TransferResult
     {
@@ -87,7 +90,9 @@ public:
             NotModified, // 304: the copy held is current
             StartOver, // 416 or a 206 that does not fit what is held
             Broken, // dropped, stalled or unreachable: worth resuming
-            Refused, // another HTTP status, or the file could not be written
+            Busy, // 408, 429, 500, 502, 503, 504: worth asking again later
+            Refused, // another HTTP status (404, 403, ...)
+            WriteFailed, // the file could not be written (a full disk)
             Cancelled,
         };
         Kind kind = Refused;
@@ -95,11 +100,19 @@ public:
         qint64 length = -1; // whole length of the file as announced, -1 unknown
         QByteArray etag;
         QByteArray lastModified;
+        int retryAfter = -1; // seconds of a Retry-After header, -1 none
     };
     /// One GET of path into file (open for reading and writing). A 206 that
     /// starts at conditions.offset is appended there, a 200 replaces the
     /// file's content, anything else leaves it as it was.
     TransferResult transfer(const QString &path, QFile &file, const TransferConditions &conditions);
+
+    /// Asked when a proxy wants a user name and password (407), with the
+    /// proxy as "host:port" and the user name last given; false is Cancel.
+    /// The answer is kept for this session only (in memory, never written).
+    std::function<bool(const QString &proxy, QString *user, QString *password)> askProxyLogin;
+    QString proxyUserName() const { return proxyUser; }
+    QString proxyPassword() const { return proxySecret; }
 
     /// Aborts the request that runs and fails every request until resetCancel().
     void cancel();
@@ -152,6 +165,8 @@ private:
     Outcome run(const QByteArray &method, const QString &path, QIODevice *sink, QByteArray *text,
                 QIODevice *body = nullptr, int *status = nullptr, RunOptions *options = nullptr);
     void responseHeaderReceived(QNetworkReply *reply);
+    /// The proxy a request of that address goes through (NoProxy: none).
+    QNetworkProxy proxyFor(const QUrl &url) const;
 
     QNetworkAccessManager *manager = nullptr;
     QTimer *speedTimer = nullptr;
@@ -167,6 +182,9 @@ private:
     bool userInputAllowed = false;
     QPointer<QNetworkReply> activeReply;
     qint64 progressBase = 0; // bytes a resumed transfer already had
+    QString proxyUser;
+    QString proxySecret;
+    bool proxyLoginRefused = false; // Cancel in the proxy's login: no retry
 
     int lastStatusCode = 0;
     bool lastTransferFailed = false;

@@ -7,11 +7,13 @@
 
 #include <QFile>
 #include <QLoggingCategory>
+#include <QNetworkProxy>
 #include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <cmath>
 
@@ -219,14 +221,44 @@ UploadResult upload(const Sources &sources, const UploadOptions &options)
         return UploadResult::NoDate;
 
     TIniFiles server(QStringLiteral("http_server.ini"), true);
-    if (server.readString(QStringLiteral("server"), QStringLiteral("use_proxy_parameters"),
-                          QStringLiteral("0"))
-        != QLatin1String("0")) {
-        qCDebug(lcFtp) << "use_proxy_parameters is set: the version report is not sent";
-        return UploadResult::NoConnection;
-    }
     const QString address = server.readString(QStringLiteral("server"), QStringLiteral("address"),
                                               QString::fromLatin1(Deployment::defaultServiceHost));
+    const QString useProxy = server
+                                 .readString(QStringLiteral("server"), QStringLiteral("use_proxy_parameters"),
+                                             QStringLiteral("0"))
+                                 .trimmed();
+    QString proxy;
+    if (useProxy == QLatin1String("1")) {
+        // The HTTP proxy of the service requests: the one in the settings
+        // file, else the system's for the service host.
+        const QString proxyHost
+            = server.readString(QStringLiteral("server"), QStringLiteral("proxy_server"), QString())
+                  .trimmed();
+        const QString proxyPort
+            = server.readString(QStringLiteral("server"), QStringLiteral("proxy_port"), QString()).trimmed();
+        if (!proxyHost.isEmpty()) {
+            proxy = QStringLiteral("http://") + proxyHost + QLatin1Char(':')
+                + (proxyPort.isEmpty() ? QStringLiteral("80") : proxyPort);
+        } else {
+            const QList<QNetworkProxy> system = QNetworkProxyFactory::systemProxyForQuery(
+                QNetworkProxyQuery(QUrl(QStringLiteral("http://") + address + QLatin1Char('/'))));
+            for (const QNetworkProxy &candidate : system) {
+                if (candidate.type() == QNetworkProxy::HttpProxy && !candidate.hostName().isEmpty()) {
+                    proxy = QStringLiteral("http://") + candidate.hostName() + QLatin1Char(':')
+                        + QString::number(candidate.port());
+                    break;
+                }
+            }
+        }
+        if (proxy.isEmpty()) {
+            qCDebug(lcFtp)
+                << "use_proxy_parameters is 1 but no proxy is known: the version report is not sent";
+            return UploadResult::NoConnection;
+        }
+    } else if (useProxy != QLatin1String("0")) {
+        qCDebug(lcFtp) << "use_proxy_parameters is" << useProxy << ": the version report is not sent";
+        return UploadResult::NoConnection;
+    }
     int port = server.readInt(QStringLiteral("server"), QStringLiteral("ftp_port"), 10, 21);
     if (port <= 0 || port > 65535)
         port = 21;
@@ -251,6 +283,12 @@ UploadResult upload(const Sources &sources, const UploadOptions &options)
     request.folder = remoteFolder();
     request.temporaryName = serial + QLatin1Char('_') + stamp + QStringLiteral("_versione.tmp");
     request.finalName = serial + QLatin1Char('_') + stamp + QStringLiteral("_versione.db");
+    request.proxy = proxy;
+    if (!proxy.isEmpty() && sources.proxyLogin) {
+        const QPair<QString, QString> login = sources.proxyLogin();
+        request.proxyUser = login.first;
+        request.proxyPassword = login.second;
+    }
     request.connectTimeout = options.connectTimeout;
     request.responseTimeout = options.responseTimeout;
     request.lowSpeedTime = options.lowSpeedTime;

@@ -2,6 +2,7 @@
 
 #include "service/deployment.h"
 
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -50,6 +51,8 @@ struct Sources
 {
     std::function<QString()> dateTimeMs;
     std::function<QString()> dateStamp;
+    /// The proxy login the user gave in this session (user, password); may be unset.
+    std::function<QPair<QString, QString>()> proxyLogin;
 };
 
 /// One row of t_versione, every value as the text that is stored.
@@ -72,7 +75,8 @@ enum class RecordResult {
 
 enum class UploadResult {
     NoDate, ///< the service gave no date stamp; nothing sent, the file stays
-    NoConnection, ///< use_proxy_parameters is not "0": no connection is made, the file stays
+    NoConnection, ///< use_proxy_parameters is "1" without a proxy to use, or another value than "0"
+                  ///< and "1": no connection is made, the file stays
     NoFile, ///< there is no database to send
     NotReadable, ///< no consistent copy could be taken (locked, not a database); the file stays
     Failed, ///< the FTP exchange failed; the file stays for the next report

@@ -9,13 +9,18 @@
 #include "app/mainwindow.h"
 #include "archive/tzipfile.h"
 #include "language/ttranslator.h"
+#include "platform/platform.h"
 #include "support/ftpfixture.h"
 #include "support/modalanswerer.h"
+#include "support/proxyfixture.h"
 #include "support/servicefixture.h"
 #include "support/workspace.h"
 
+#include <QApplication>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QHostInfo>
+#include <QLineEdit>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QStackedWidget>
@@ -41,6 +46,7 @@ enum Outcome {
     Unpack = 4, // "Decompressione del pacchetto <name>: Fallita." in stati.log
     Done = 8, // the updates-done page (the fault is one the run tolerates)
     Other = 16, // anything else: a silent stop, another message
+    Fetch = 32, // "Download del pacchetto <name> non riuscito." in stati.log and shown with its cause
 };
 
 QString outcomeName(int outcome)
@@ -54,6 +60,8 @@ QString outcomeName(int outcome)
         return QStringLiteral("extraction failed");
     case Done:
         return QStringLiteral("run completed");
+    case Fetch:
+        return QStringLiteral("download failed");
     default:
         return QStringLiteral("other");
     }
@@ -75,6 +83,8 @@ struct Site
     QHash<QString, QByteArray> settingsBefore;
     // One try per package unless a row is about resuming.
     QByteArray retries = "download_retries=0\n";
+    // More lines of http_server.ini (a proxy).
+    QByteArray extraIni;
 
     bool makeCatalogue()
     {
@@ -110,7 +120,7 @@ struct Site
         qputenv("UPDATE_HUB_DRIVES", ws.filePath(QStringLiteral("card")).toLocal8Bit());
         if (!ServiceFixture::writeHttpServerIni(ws.path(), service->port(), QStringLiteral("praxo"),
                                                 "ftp_port=" + QByteArray::number(ftp.port())
-                                                    + "\nstall_timeout=2\n" + retries))
+                                                    + "\nstall_timeout=2\n" + retries + extraIni))
             return false;
         for (const QString &name : settingsFiles)
             settingsBefore.insert(name, ws.readFile(name));
@@ -151,6 +161,7 @@ RunResult drive(Site &site, const std::function<void()> &beforeInstall = {})
     QElapsedTimer clock;
     clock.start();
     ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
+    answerer.ignore(QStringLiteral("TProxyLoginBox"));
     // A run that hangs ends the test at once instead of at the suite's time-out.
     QTimer watchdog;
     watchdog.setSingleShot(true);
@@ -185,7 +196,16 @@ RunResult drive(Site &site, const std::function<void()> &beforeInstall = {})
         failure = status.left(status.indexOf(QLatin1String(": Fallita.")) + 10);
     const bool archiveMessage = !failure.isEmpty()
         && messages == QStringList { failure + QStringLiteral(" Ripetere l'aggiornamento.") };
-    if (!messages.isEmpty() && !archiveMessage) {
+    // A package that could not be fetched: the status log names it, the
+    // message adds the cause.
+    const QString fetchFailure = status.left(status.indexOf(QLatin1String(" non riuscito.")) + 14);
+    const bool fetchMessage = status.startsWith(QLatin1String("Download del pacchetto "))
+        && status.contains(QLatin1String(" non riuscito.")) && messages.size() == 1
+        && messages.first().startsWith(fetchFailure + QLatin1Char(' '));
+    if (fetchMessage) {
+        result.outcome = Fetch;
+        result.detail = messages.first();
+    } else if (!messages.isEmpty() && !archiveMessage) {
         result.outcome
             = messages.size() == 1 && messages.first().contains(connectionMessage) ? Message : Other;
         result.detail = messages.join(QLatin1Char('|'));
@@ -207,6 +227,41 @@ RunResult drive(Site &site, const std::function<void()> &beforeInstall = {})
         result.outcome = Other;
     return result;
 }
+
+/// Answers the proxy's login dialog from a timer: the next login of the
+/// list, Cancel when the list is used up.
+struct ProxyLoginAnswerer
+{
+    QStringList logins; // "user:password"
+    int shown = 0;
+    QTimer timer;
+
+    ProxyLoginAnswerer()
+    {
+        QObject::connect(&timer, &QTimer::timeout, [this]() {
+            for (QWidget *widget : QApplication::topLevelWidgets()) {
+                if (widget->objectName() != QLatin1String("TProxyLoginBox") || !widget->isVisible())
+                    continue;
+                auto *user = widget->findChild<QLineEdit *>(QStringLiteral("lineEditProxyUser"));
+                auto *password = widget->findChild<QLineEdit *>(QStringLiteral("lineEditProxyPassword"));
+                QVERIFY(user && password);
+                QCOMPARE(password->echoMode(), QLineEdit::Password);
+                ++shown;
+                const bool answer = !logins.isEmpty();
+                if (answer) {
+                    const QString login = logins.takeFirst();
+                    user->setText(login.section(QLatin1Char(':'), 0, 0));
+                    password->setText(login.section(QLatin1Char(':'), 1));
+                }
+                QTest::mouseClick(widget->findChild<QToolButton *>(answer ? QStringLiteral("tbOk")
+                                                                          : QStringLiteral("tbCancel")),
+                                  Qt::LeftButton);
+                return;
+            }
+        });
+        timer.start(10);
+    }
+};
 
 /// Files below the workspace's own folder other than the program folder
 /// (which holds the card) and the home folder.
@@ -398,17 +453,26 @@ private slots:
         // A dropped or stalled package is resumed within the run (retries on).
         row(QStringLiteral("download"), pcPackage, QStringLiteral("close 100 first 1"), Done);
         row(QStringLiteral("download"), pcPackage, QStringLiteral("stall 100 first 1"), Done);
-        // With retries off a broken download ends as before: the archive test
-        // stops the installation.
-        const QString pcCorrupt = QStringLiteral("Archivio varno_pc_release_0-3.70.zip: Corrotto.");
-        row(QStringLiteral("download"), pcPackage, QStringLiteral("status 404"), Corrupt, pcCorrupt);
-        row(QStringLiteral("download"), pcPackage, QStringLiteral("close 100"), Corrupt, pcCorrupt);
-        row(QStringLiteral("download"), pcPackage, QStringLiteral("stall 100"), Corrupt, pcCorrupt);
-        row(QStringLiteral("download"), pcPackage, QStringLiteral("garbage 3000"), Corrupt, pcCorrupt);
-        row(QStringLiteral("download"), database, QStringLiteral("close 30"), Corrupt,
-            QStringLiteral("Archivio database_auto_0.zip: Corrotto."));
-        row(QStringLiteral("download"), balloon, QStringLiteral("status 403"), Corrupt,
-            QStringLiteral("Archivio balloon_balloon.zip: Corrotto."));
+        // A line that drops again and again goes on as long as bytes arrive.
+        row(QStringLiteral("download"), pcPackage, QStringLiteral("close 100 first 40"), Done);
+        // A busy service or proxy is asked again, keeping what arrived.
+        row(QStringLiteral("download"), pcPackage, QStringLiteral("status 503 first 1"), Done);
+        row(QStringLiteral("download"), pcPackage, QStringLiteral("status 502 first 1"), Done);
+        // With retries off a broken download ends the run at that package,
+        // named, with the connection advice.
+        const QString pcFailed
+            = QStringLiteral("Download del pacchetto varno_pc_release_0-3.70.zip non riuscito. "
+                             "Controllare la connessione ad Internet e ripetere "
+                             "l'aggiornamento: il download riprenderà da dove si è interrotto.");
+        row(QStringLiteral("download"), pcPackage, QStringLiteral("status 404"), Fetch, pcFailed);
+        row(QStringLiteral("download"), pcPackage, QStringLiteral("close 100"), Fetch, pcFailed);
+        row(QStringLiteral("download"), pcPackage, QStringLiteral("stall 100"), Fetch, pcFailed);
+        // Bytes of another size than planned are not taken.
+        row(QStringLiteral("download"), pcPackage, QStringLiteral("garbage 3000"), Fetch, pcFailed);
+        row(QStringLiteral("download"), database, QStringLiteral("close 30"), Fetch,
+            QStringLiteral("Download del pacchetto database_auto_0.zip non riuscito. Controllare"));
+        row(QStringLiteral("download"), balloon, QStringLiteral("status 403"), Fetch,
+            QStringLiteral("Download del pacchetto balloon_balloon.zip non riuscito. Controllare"));
         // Log archives and the report's date: nothing is shown, the run finishes.
         row(QStringLiteral("log upload"), logUpload, QStringLiteral("status 500"), Done);
         row(QStringLiteral("report date"), dateStamp, QStringLiteral("close 3"), Done);
@@ -432,6 +496,92 @@ private slots:
         const RunResult run = drive(site);
         judge(site, run, fault.mid(fault.indexOf(QLatin1String("=>")) + 2), phase, expected, detail,
               knownFault);
+    }
+
+    void throughProxy_data()
+    {
+        QTest::addColumn<bool>("fromEnvironment"); // http_proxy instead of http_server.ini
+        QTest::addColumn<QString>("login"); // what the proxy asks for ("user:password"), empty: nothing
+        QTest::addColumn<QStringList>("answers"); // the dialog's answers, then Cancel
+        QTest::addColumn<int>("expected");
+        QTest::newRow("proxy from http_server.ini, report through it")
+            << false << QString() << QStringList() << int(Done);
+        QTest::newRow("proxy from http_proxy") << true << QString() << QStringList() << int(Done);
+        QTest::newRow("407, login given in the dialog")
+            << false << QStringLiteral("officina:s3greta")
+            << QStringList { QStringLiteral("officina:s3greta") } << int(Done);
+        QTest::newRow("407, wrong password twice, then the right one")
+            << false << QStringLiteral("officina:s3greta")
+            << QStringList { QStringLiteral("officina:x"), QStringLiteral("officina:y"),
+                             QStringLiteral("officina:s3greta") }
+            << int(Done);
+        QTest::newRow("407, login cancelled")
+            << false << QStringLiteral("officina:s3greta") << QStringList() << int(Message);
+    }
+
+    void throughProxy()
+    {
+        QFETCH(bool, fromEnvironment);
+        QFETCH(QString, login);
+        QFETCH(QStringList, answers);
+        QFETCH(int, expected);
+        if (!FtpFixture::available())
+            QSKIP("the FTP server module is not installed");
+        if (ProxyFixture::program().isEmpty())
+            QSKIP("tinyproxy is not installed");
+        ProxyFixture proxy(login.section(QLatin1Char(':'), 0, 0), login.section(QLatin1Char(':'), 1));
+        QVERIFY(proxy.start());
+        Site site;
+        QVERIFY(site.makeCatalogue());
+        const QByteArray address = "http://127.0.0.1:" + QByteArray::number(proxy.port());
+        // The system's proxy is never used for a loopback address or
+        // "localhost": the service is named by this machine's host name.
+        const QString host = QHostInfo::localHostName();
+        if (fromEnvironment) {
+            if (!QHostInfo::fromName(host).addresses().contains(QHostAddress(QHostAddress::LocalHost)))
+                QSKIP("the host name does not name 127.0.0.1");
+            qputenv("http_proxy", address);
+            qunsetenv("no_proxy");
+            qunsetenv("NO_PROXY");
+        } else {
+            site.extraIni = "proxy_server=127.0.0.1\nproxy_port=" + QByteArray::number(proxy.port())
+                + "\nuse_proxy_parameters=1\n";
+        }
+        QVERIFY(site.start({}, expected == Done));
+        if (fromEnvironment) {
+            const QByteArray ini = site.file(QStringLiteral("http_server.ini"));
+            const QByteArray named = QByteArray(ini).replace("address=127.0.0.1", "address=" + host.toUtf8());
+            QVERIFY(site.ws.writeFile(QStringLiteral("http_server.ini"), named));
+            site.settingsBefore.insert(QStringLiteral("http_server.ini"), named);
+        }
+        ProxyLoginAnswerer loginAnswerer;
+        loginAnswerer.logins = answers;
+        const RunResult run = drive(site);
+        qunsetenv("http_proxy");
+        judge(site, run, QString::fromLatin1(QTest::currentDataTag()), QStringLiteral("proxy"), expected,
+              QString());
+        // The dialog came for each wrong login and once more for Cancel.
+        QCOMPARE(loginAnswerer.shown, login.isEmpty() ? 0 : int(answers.size()) + (expected == Done ? 0 : 1));
+        const QString package = QStringLiteral("/files/varnohub/praxo/software_varno/pc/release_0-3.70.zip");
+        const QStringList forwarded = proxy.forwarded();
+        if (expected == Done) {
+            // The packages went through the proxy, and the service sent them.
+            QVERIFY2(forwarded.contains(QStringLiteral("GET http://")
+                                        + (fromEnvironment ? host : QStringLiteral("127.0.0.1"))
+                                        + QLatin1Char(':') + QString::number(site.service->port()) + package),
+                     qPrintable(forwarded.join(QLatin1Char('\n'))));
+            QVERIFY(site.service->requestLines().contains(QStringLiteral("GET ") + package
+                                                          + QStringLiteral(" 200")));
+            if (!fromEnvironment) {
+                // The version report went through the proxy's tunnel to the FTP server.
+                QVERIFY(forwarded.contains(QStringLiteral("CONNECT 127.0.0.1:")
+                                           + QString::number(site.ftp.port())));
+                QVERIFY(!site.ftp.fileNames(QStringLiteral("varnohub/log/versione")).isEmpty());
+            }
+        } else {
+            // Nothing got past the proxy.
+            QVERIFY(site.service->requestLines().isEmpty());
+        }
     }
 
     void reportUploadFault_data()
@@ -461,8 +611,29 @@ private slots:
         QVERIFY(QDir(site.ftp.root()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
     }
 
+    void fullProgramFolderWhileDownloading_data()
+    {
+        QTest::addColumn<QByteArray>("size");
+        QTest::addColumn<bool>("fillLater"); // the disk fills up after the plan
+        QTest::addColumn<int>("expected");
+        QTest::addColumn<QString>("detail");
+        // The room is checked before the first download: nothing is fetched.
+        QTest::newRow("too small from the start")
+            << QByteArray("size=4m") << false << int(Other)
+            << QStringLiteral("Spazio su disco insufficiente per scaricare l'aggiornamento. "
+                              "Liberare spazio e ripetere l'aggiornamento.");
+        QTest::newRow("filled during the download")
+            << QByteArray("size=16m") << true << int(Fetch)
+            << QStringLiteral("Download del pacchetto varno_pc_release_0-3.70.zip non riuscito. "
+                              "Spazio su disco insufficiente per scaricare l'aggiornamento.");
+    }
+
     void fullProgramFolderWhileDownloading()
     {
+        QFETCH(QByteArray, size);
+        QFETCH(bool, fillLater);
+        QFETCH(int, expected);
+        QFETCH(QString, detail);
         if (!FtpFixture::available())
             QSKIP("the FTP server module is not installed");
         if (geteuid() != 0)
@@ -473,17 +644,36 @@ private slots:
         QVERIFY(writeRandomPackage(
             site.catalogue.filePath(QStringLiteral("praxo/software_varno/pc/release_0-3.70.zip")),
             QStringLiteral("main.exe"), 6 << 20));
-        TmpfsMount disk(site.ws.path(), "size=4m");
+        TmpfsMount disk(site.ws.path(), size.constData());
         if (!disk.mounted)
             QSKIP("tmpfs cannot be mounted here");
         QDir::setCurrent(site.ws.path()); // the mount hides the folder the process stood in
-        QVERIFY(site.start({}));
-        const RunResult run = drive(site);
+        // The package's answer waits, so that the disk fills up while its
+        // part file stands ready.
+        const QString pcPackage = root + QStringLiteral("praxo/software_varno/pc/release_0-3.70.zip");
+        QVERIFY(site.start(fillLater ? QStringList { pcPackage + QStringLiteral("=>latency 1500") }
+                                     : QStringList()));
+        QTimer filling;
+        QObject::connect(&filling, &QTimer::timeout, [&]() {
+            const QDir cache(site.ws.filePath(QStringLiteral("work/.update_hub/downloads")));
+            if (cache.entryList({ QStringLiteral("varno_pc_release_0-3.70.zip*.part") }, QDir::Files)
+                    .isEmpty())
+                return;
+            filling.stop();
+            // All but 1 MiB of the disk taken by something else.
+            QFile filler(site.ws.filePath(QStringLiteral("filler.bin")));
+            QVERIFY(filler.open(QIODevice::WriteOnly));
+            const QByteArray block(64 * 1024, 'f');
+            while (Platform::freeSpace(site.ws.path()) > (1 << 20) && filler.write(block) == block.size())
+                filler.flush();
+        });
+        const RunResult run = drive(site, [&]() {
+            if (fillLater)
+                filling.start(5);
+        });
         QDir::setCurrent(QFileInfo(site.ws.path()).absolutePath());
-        // The room is checked before the first download: nothing is fetched.
-        judge(site, run, QStringLiteral("disk full"), QStringLiteral("download"), Other,
-              QStringLiteral("Spazio su disco insufficiente per scaricare l'aggiornamento. "
-                             "Liberare spazio e ripetere l'aggiornamento."));
+        judge(site, run, QString::fromLatin1(QTest::currentDataTag()), QStringLiteral("download"), expected,
+              detail);
         QVERIFY(!site.exists(QStringLiteral("work/varno_pc_release_0-3.70.zip")));
         QVERIFY(!site.exists(QStringLiteral("work/varno_pc_release_0-3.70.zip.part")));
     }

@@ -328,24 +328,46 @@ private slots:
         QVERIFY(site.start(1, 1));
         QFile database(site.catalogue.filePath(QStringLiteral("database_auto/0.zip")));
         QVERIFY(database.open(QIODevice::ReadWrite));
+        const QByteArray sound = database.readAll();
         database.seek(40);
         database.write("damaged");
         database.close();
         site.ws.writeFile(QStringLiteral("stati.log"), "old status\n");
 
         ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
-        MainWindow w;
-        w.show();
-        QVERIFY(planRun(w));
-        click(w, "tbOkAggiornamentiDisponibili");
-        QCOMPARE(stepPage(w), 2);
-        QVERIFY(!w.progressWindow()->isVisible());
+        {
+            MainWindow w;
+            w.show();
+            QVERIFY(planRun(w));
+            click(w, "tbOkAggiornamentiDisponibili");
+            QCOMPARE(stepPage(w), 2);
+            QVERIFY(!w.progressWindow()->isVisible());
+        }
         QVERIFY(site.file(QStringLiteral("stati.log")).startsWith("Archivio database_auto_0.zip: Corrotto."));
         // The test comes before any extraction: nothing was installed, nothing reported.
         QVERIFY(!site.exists(QStringLiteral("main.exe")));
         QVERIFY(site.file(QStringLiteral("card/varno/main")).contains("EXEC_VERSION=1.00"));
         QVERIFY(site.ftp.fileNames(QStringLiteral("varnohub/log/versione")).isEmpty());
         QVERIFY(!site.exists(QStringLiteral("syslang.ini")));
+
+        // The right bytes under the same validator (same size, same time):
+        // the bad copy left the cache, so it is fetched whole, not taken on a 304.
+        const QDateTime stamp = QFileInfo(database).lastModified();
+        QVERIFY(database.open(QIODevice::WriteOnly));
+        database.write(sound);
+        QVERIFY(database.setFileTime(stamp, QFileDevice::FileModificationTime));
+        database.close();
+        site.service->clearLog();
+        {
+            MainWindow w;
+            w.show();
+            QVERIFY(planRun(w));
+            click(w, "tbOkAggiornamentiDisponibili");
+            QCOMPARE(stepPage(w), 3);
+        }
+        QVERIFY(site.service->requestLines().contains(
+            QStringLiteral("GET /files/varnohub/database_auto/0.zip 200")));
+        QVERIFY(site.exists(QStringLiteral("main.exe")));
     }
 
     void fullCardGetsOnlyTheInstrumentSoftware()

@@ -427,10 +427,54 @@ private slots:
             << QByteArray("-") << QString() << QByteArray("stall 150000 first 1") << true
             << QStringList { "200", "206 Range If-Range" } << qint64(400000);
         // The network layer may send a request again by itself after a
-        // dropped connection: "..." allows more of the line before it.
-        QTest::newRow("tries used up") << QByteArray("-") << QString() << QByteArray("close 1000") << false
-                                       << QStringList { "200", "206 Range If-Range", "206 Range If-Range", "..." }
-                                       << qint64(-1);
+        // dropped connection: "..." allows more of the line before it. The
+        // tries count the transfers that brought no byte, however fast.
+        QTest::newRow("tries used up") << QByteArray("-") << QString() << QByteArray("close 0") << false
+                                       << QStringList { "200", "200", "200", "..." } << qint64(0);
+        QTest::newRow("progress, then tries used up")
+            << QByteArray("-") << QString() << QByteArray("close 150000 first 1\nclose 0") << false
+            << QStringList { "200", "206 Range If-Range", "206 Range If-Range", "206 Range If-Range", "..." }
+            << qint64(150000);
+        // Each drop brought new bytes: the tries start afresh every time.
+        QTest::newRow("dropped after every 100000 bytes")
+            << QByteArray("-") << QString() << QByteArray("close 100000") << true
+            << QStringList { "200", "206 Range If-Range", "206 Range If-Range", "206 Range If-Range" }
+            << qint64(400000);
+        QTest::newRow("service ignores Range and drops: no endless restart")
+            << QByteArray("-") << QString() << QByteArray("close 100000\nnorange") << false
+            << QStringList { "200", "200 Range If-Range", "200 Range If-Range", "200 Range If-Range", "..." }
+            << qint64(-1);
+        QTest::newRow("a drop, then one 503")
+            << QByteArray("-") << QString() << QByteArray("close 150000 first 1\nstatus 503 first 1") << true
+            << QStringList { "200", "503 Range If-Range", "206 Range If-Range" } << qint64(400016);
+        QTest::newRow("busy proxy: 502, then 504")
+            << QByteArray("-") << QString() << QByteArray("status 502 first 1\nstatus 504 first 1") << true
+            << QStringList { "502", "504", "200" } << qint64(400032);
+        QTest::newRow("408, then 429")
+            << QByteArray("-") << QString() << QByteArray("status 408 first 1\nstatus 429 first 1") << true
+            << QStringList { "408", "429", "200" } << qint64(400032);
+        QTest::newRow("404 is not asked again") << drop << QString() << QByteArray("status 404") << false
+                                                << QStringList { "404 Range If-Range" } << qint64(16);
+        QTest::newRow("Retry-After: 5 is waited for")
+            << QByteArray("-") << QString() << QByteArray("status 503 first 1\nretryafter 5 first 1") << true
+            << QStringList { "503", "200" } << qint64(400016);
+        QTest::newRow("Retry-After: 3600 ends the package")
+            << QByteArray("-") << QString() << QByteArray("status 503\nretryafter 3600") << false
+            << QStringList { "503" } << qint64(16);
+        QTest::newRow("206 with another total starts over")
+            << drop << QString() << QByteArray("rangetotal 1000 first 1") << true
+            << QStringList { "206 Range If-Range", "200" } << qint64(-1);
+        QTest::newRow("206 with another ETag starts over")
+            << drop << QString() << QByteArray("rangetag first 1") << true
+            << QStringList { "206 Range If-Range", "200" } << qint64(-1);
+        QTest::newRow("weak ETag: If-Range with the date")
+            << drop + "\nweaktag" << QString() << QByteArray("weaktag") << true
+            << QStringList { "206 Range If-Range" } << qint64(300000);
+        QTest::newRow("part file whole after a crash: checked, no range asked")
+            << QByteArray() << QStringLiteral("unrename") << QByteArray() << true
+            << QStringList { "304 If-None-Match" } << qint64(0);
+        QTest::newRow("no Content-Length") << QByteArray("-") << QString() << QByteArray("nolength") << true
+                                           << QStringList { "200" } << qint64(400000);
         QTest::newRow("whole copy reused after a 304")
             << QByteArray() << QString() << QByteArray() << true << QStringList { "304 If-None-Match" }
             << qint64(0);
@@ -461,6 +505,7 @@ private slots:
         QVERIFY(s.service.writeFile(QStringLiteral("pkg/a.zip"), package));
         const QString path = QStringLiteral("/files/varnohub/pkg/a.zip");
         const DownloadCache cache;
+        const QString slot = DownloadCache::slotName(QStringLiteral("a.zip"), path);
         QVERIFY(s.ws.makeDir(QStringLiteral("work")));
         const auto rules = [](const QByteArray &faults) {
             QByteArray text = "[faults]\n";
@@ -487,13 +532,16 @@ private slots:
             package[399999] = char(package[399999] + 1);
             QVERIFY(s.service.writeFile(QStringLiteral("pkg/a.zip"), package));
         } else if (tamper == QLatin1String("garble")) {
-            QVERIFY(s.ws.writeFile(QStringLiteral("work/.update_hub/downloads/a.zip.record"), "length=x\n\x01"));
+            QVERIFY(s.ws.writeFile(cache.recordFile(slot), "length=x\n\x01"));
         } else if (tamper == QLatin1String("grow")) {
-            QFile part(s.ws.filePath(QStringLiteral("work/.update_hub/downloads/a.zip.part")));
+            QFile part(cache.partFile(slot));
             QVERIFY(part.open(QIODevice::Append));
             part.write(QByteArray(400000, 'x'));
         } else if (tamper == QLatin1String("removepart")) {
-            QVERIFY(QFile::remove(s.ws.filePath(QStringLiteral("work/.update_hub/downloads/a.zip.part"))));
+            QVERIFY(QFile::remove(cache.partFile(slot)));
+        } else if (tamper == QLatin1String("unrename")) {
+            // The program ended after the last byte, before the rename.
+            QVERIFY(QFile::rename(cache.wholeFile(slot), cache.partFile(slot)));
         } else if (tamper == QLatin1String("shrink")) {
             package.chop(1);
             QVERIFY(s.service.writeFile(QStringLiteral("pkg/a.zip"), package));
@@ -507,7 +555,11 @@ private slots:
         PackageDownload fetch(*s.http, cache);
         fetch.firstWaitMs = 50;
         int retries = 0;
-        fetch.onRetry = [&retries](int, int) { ++retries; };
+        int lastWait = -1;
+        fetch.onRetry = [&retries, &lastWait](int, int waitMs) {
+            ++retries;
+            lastWait = waitMs;
+        };
         const auto outcome = fetch.fetch(path, QStringLiteral("a.zip"), planned, QStringLiteral("work/a.zip"));
         QCOMPARE(outcome == PackageDownload::Outcome::Done, done);
 
@@ -529,15 +581,52 @@ private slots:
             QCOMPARE(s.service.bytesSent(), sent);
         if (done) {
             QVERIFY(s.ws.readFile(QStringLiteral("work/a.zip")) == package);
-            QVERIFY(!QFile::exists(cache.partFile(QStringLiteral("a.zip"))));
+            QVERIFY(!QFile::exists(cache.partFile(slot)));
         } else {
             // Never a package in place from bytes that do not fit.
             QVERIFY(!QFile::exists(s.ws.filePath(QStringLiteral("work/a.zip"))));
         }
-        // Only a broken transfer waits for a retry; a start-over goes on at once.
-        QCOMPARE(retries > 0, second.startsWith("close") || second.startsWith("stall"));
-        if (!done && retries > 0)
+        // Only a broken transfer or a busy service waits for a retry; a
+        // start-over goes on at once, a long Retry-After is not waited for.
+        const bool retried = (second.startsWith("close") || second.startsWith("stall")
+                              || (second.startsWith("status") && !second.startsWith("status 404")))
+            && !second.contains("retryafter 3600");
+        QCOMPARE(retries > 0, retried);
+        if (!done && retries > 0 && !second.contains("first 1\nclose 0") && !second.contains("norange"))
             QCOMPARE(retries, s.http->downloadRetries());
+        if (second.contains("retryafter 5"))
+            QCOMPARE(lastWait, 5000);
+    }
+
+    void sameFileNameFromTwoFolders()
+    {
+        Setup s;
+        QVERIFY(s.start());
+        const QByteArray first(1000, 'a');
+        const QByteArray second(2000, 'b');
+        QVERIFY(s.service.writeFile(QStringLiteral("pkg/a.zip"), first));
+        QVERIFY(s.service.writeFile(QStringLiteral("other/a.zip"), second));
+        QVERIFY(s.ws.makeDir(QStringLiteral("work")));
+        const DownloadCache cache;
+        PackageDownload fetch(*s.http, cache);
+        const QString target = QStringLiteral("work/a.zip");
+        const auto both = [&]() {
+            QVERIFY(fetch.fetch(QStringLiteral("/files/varnohub/pkg/a.zip"), QStringLiteral("a.zip"), 1000,
+                                target)
+                    == PackageDownload::Outcome::Done);
+            QCOMPARE(s.ws.readFile(target), first);
+            QVERIFY(fetch.fetch(QStringLiteral("/files/varnohub/other/a.zip"), QStringLiteral("a.zip"), 2000,
+                                target)
+                    == PackageDownload::Outcome::Done);
+            QCOMPARE(s.ws.readFile(target), second);
+        };
+        both();
+        // Each keeps its own copy: the next run sends nothing again.
+        s.service.clearLog();
+        both();
+        QCOMPARE(s.requests().size(), 2);
+        for (const QString &line : s.service.requestLines())
+            QVERIFY2(line.endsWith(QLatin1String(" 304")), qPrintable(line));
     }
 
     void cacheRecords_data()

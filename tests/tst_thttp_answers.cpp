@@ -290,7 +290,9 @@ private slots:
         THttp http;
         const QNetworkProxy proxy = http.networkManager()->proxy();
         if (!set) {
-            QCOMPARE(proxy.type(), QNetworkProxy::NoProxy);
+            // No proxy of its own: the system's settings decide.
+            QCOMPARE(proxy.type(), QNetworkProxy::DefaultProxy);
+            QVERIFY(QNetworkProxyFactory::usesSystemConfiguration());
             return;
         }
         QCOMPARE(proxy.type(), QNetworkProxy::HttpProxy);

@@ -223,7 +223,8 @@ PlanResult PlanRun::execute()
     // The download cache keeps only what this list names: never more than one update.
     QStringList names;
     for (const QString &entry : std::as_const(result.downloadList))
-        names << DownloadNames::localName(entry, in.databaseFolders).name;
+        names << DownloadCache::slotName(DownloadNames::localName(entry, in.databaseFolders).name,
+                                         DownloadNames::servicePath(entry));
     DownloadCache().prune(names);
     result.ok = true;
     return result;

@@ -376,6 +376,26 @@
         <translation>Not enough disk space to download the update.</translation>
     </message>
     <message>
+        <source>Il proxy %1 richiede nome utente e password.</source>
+        <translation>The proxy %1 asks for a user name and password.</translation>
+    </message>
+    <message>
+        <source>Nome utente</source>
+        <translation>User name</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>Password</translation>
+    </message>
+    <message>
+        <source>Download del pacchetto %1 non riuscito.</source>
+        <translation>Download of the package %1 failed.</translation>
+    </message>
+    <message>
+        <source>Controllare la connessione ad Internet e ripetere l&apos;aggiornamento: il download riprenderà da dove si è interrotto.</source>
+        <translation>Check the Internet connection and repeat the update: the download will resume where it stopped.</translation>
+    </message>
+    <message>
         <source>Liberare spazio e ripetere l&apos;aggiornamento.</source>
         <translation>Free some space and repeat the update.</translation>
     </message>

@@ -106,7 +106,7 @@ QDialog *ModalAnswerer::findDialog() const
         auto *dialog = qobject_cast<QDialog *>(w);
         if (!dialog || !dialog->isVisible() || isFileDialog(dialog))
             return nullptr;
-        if (dialog->objectName() == QLatin1String("TProgressBox"))
+        if (dialog->objectName() == QLatin1String("TProgressBox") || m_ignored.contains(dialog->objectName()))
             return nullptr;
         for (const QPointer<QDialog> &done : m_done) {
             if (done == dialog)

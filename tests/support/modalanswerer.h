@@ -36,6 +36,8 @@ public:
     QStringList messages() const { return m_messages; }
     /// Button used for the following answers.
     void setButton(const QString &buttonName) { m_button = buttonName; }
+    /// Leaves dialogs of that object name alone (another helper answers them).
+    void ignore(const QString &objectName) { m_ignored << objectName; }
 
     /// Answers the next non-native QFileDialog that appears: selects fileName
     /// and accepts, or cancels when fileName is empty (or names a missing file
@@ -53,5 +55,6 @@ private:
     int m_answered = 0;
     QStringList m_titles;
     QStringList m_messages;
+    QStringList m_ignored;
     QList<QPointer<QDialog>> m_done;
 };
