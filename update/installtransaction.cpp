@@ -410,20 +410,22 @@ public:
     {
         if (relative.isEmpty() || exists(m_root + relative))
             return relative;
-        const QStringList parts = relative.split(QLatin1Char('/'));
-        QString done;
-        for (qsizetype i = 0; i < parts.size(); ++i) {
-            QString part = parts.at(i);
-            if (!exists(m_root + done + part))
-                part = listing(done).value(part.toCaseFolded(), part);
-            done += part;
-            if (i + 1 < parts.size())
-                done += QLatin1Char('/');
-        }
-        return done;
+        const qsizetype slash = relative.lastIndexOf(QLatin1Char('/'));
+        const QString parent = slash < 0 ? QString() : folderSpelling(relative.left(slash));
+        const QString name = relative.mid(slash + 1);
+        const QString prefix = parent.isEmpty() ? QString() : parent + QLatin1Char('/');
+        return prefix + listing(prefix).value(name.toCaseFolded(), name);
     }
 
 private:
+    QString folderSpelling(const QString &folder)
+    {
+        auto found = m_folders.constFind(folder);
+        if (found == m_folders.cend())
+            found = m_folders.insert(folder, existingSpelling(folder));
+        return *found;
+    }
+
     const QHash<QString, QString> &listing(const QString &folder)
     {
         auto found = m_listings.find(folder);
@@ -439,6 +441,7 @@ private:
     }
 
     QString m_root;
+    QHash<QString, QString> m_folders;
     QHash<QString, QHash<QString, QString>> m_listings;
 };
 
