@@ -184,10 +184,10 @@ CardFault cardFault(const QString &cardRoot, const QString &identity)
     const qint64 cluster = qMax<qint64>(512, Platform::clusterSize(cardRoot));
     const bool hadFolder = QFileInfo(folder).isDir();
     QFile probe(folder + QStringLiteral("room.probe"));
-    if (!QDir().mkpath(folder) || !probe.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        const qint64 available = Platform::freeSpace(cardRoot);
-        return available >= 0 && available < cluster ? CardFault::Full : CardFault::WriteProtected;
-    }
+    // A card that takes no new entry or no new cluster is full, unless it
+    // takes no writes at all.
+    if (!QDir().mkpath(folder) || !probe.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return Platform::volumeReadOnly(cardRoot) ? CardFault::WriteProtected : CardFault::Full;
     const QByteArray block(int(cluster), '\0');
     bool wrote = probe.write(block) == block.size() && probe.flush();
     probe.close();
@@ -195,7 +195,9 @@ CardFault cardFault(const QString &cardRoot, const QString &identity)
     probe.remove();
     if (!hadFolder)
         QDir().rmdir(folder);
-    return wrote ? CardFault::None : CardFault::Full;
+    if (wrote)
+        return CardFault::None;
+    return Platform::volumeReadOnly(cardRoot) ? CardFault::WriteProtected : CardFault::Full;
 }
 
 /// Runs an archive operation that reports no progress (a test, the copy of

@@ -58,6 +58,10 @@ qint64 freeSpace(const QString &path);
 /// block size); every file takes a whole number of them. -1 when unknown.
 qint64 clusterSize(const QString &path);
 
+/// True when the volume that holds path takes no writes (a write-protected
+/// card, a read-only mount).
+bool volumeReadOnly(const QString &path);
+
 /// The attributes a replaced file hands on to the file that takes its place:
 /// read-only, hidden and system on Windows, the permission bits elsewhere.
 /// Empty when the file cannot be queried.

@@ -265,6 +265,12 @@ qint64 clusterSize(const QString &path)
     return qint64(volume.f_bsize);
 }
 
+bool volumeReadOnly(const QString &path)
+{
+    struct statvfs volume {};
+    return ::statvfs(QFile::encodeName(path).constData(), &volume) == 0 && (volume.f_flag & ST_RDONLY) != 0;
+}
+
 std::optional<quint32> fileAttributes(const QString &path)
 {
     struct stat info {};

@@ -182,6 +182,16 @@ qint64 clusterSize(const QString &path)
     return qint64(sectorsPerCluster) * qint64(bytesPerSector);
 }
 
+bool volumeReadOnly(const QString &path)
+{
+    const QString native = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    wchar_t volume[MAX_PATH + 1] = {};
+    DWORD flags = 0;
+    return GetVolumePathNameW(wide(native), volume, MAX_PATH + 1)
+        && GetVolumeInformationW(volume, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)
+        && (flags & FILE_READ_ONLY_VOLUME) != 0;
+}
+
 namespace {
 constexpr DWORD keptAttributeMask = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 } // namespace
