@@ -91,8 +91,11 @@ FatCard::~FatCard()
 
 QString FatCard::unavailableReason()
 {
-    if (!QFileInfo::exists(QStringLiteral("/dev/fuse")))
+    const QFileInfo fuse(QStringLiteral("/dev/fuse"));
+    if (!fuse.exists())
         return QStringLiteral("no /dev/fuse: a FAT32 card image cannot be mounted here");
+    if (!fuse.isReadable() || !fuse.isWritable())
+        return QStringLiteral("/dev/fuse cannot be opened by this user: a FAT32 card image cannot be mounted here");
     for (const char *tool : { "fusefat", "fusermount", "mkfs.fat" }) {
         if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()
             && QStandardPaths::findExecutable(QString::fromLatin1(tool), { QStringLiteral("/sbin"),
