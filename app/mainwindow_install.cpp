@@ -6,6 +6,7 @@
 #include "ui_mainwindow.h"
 
 #include "update/downloadnames.h"
+#include "update/cardrules.h"
 #include "update/installtransaction.h"
 #include "update/updateplanner.h"
 #include "app/uitext.h"
@@ -127,6 +128,77 @@ Destinations destinationsFor(const QString &name, const QString &kind, int scope
         to.card = cardSide;
     }
     return to;
+}
+
+/// The card folder of an archive's files: "varno/bbad/" or "varno/".
+QString cardFolderFor(const QString &kind)
+{
+    return kind == QLatin1String("bbad") ? QStringLiteral("varno/bbad/") : QStringLiteral("varno/");
+}
+
+/// Adds the files and folders of an archive extracted below folder.
+void addArchiveRoom(CardRules::Room &room, const QString &archive, const QString &folder)
+{
+    room.addStage();
+    const QList<TZipFile::EntryInfo> entries = TZipFile::Entries(archive, true);
+    for (const TZipFile::EntryInfo &entry : entries) {
+        if (entry.folder)
+            room.addFolder(folder + entry.path);
+        else
+            room.addFile(folder + entry.path, entry.size);
+    }
+}
+
+/// Adds a file the installation copies and edits (the language files):
+/// its current size and some room to grow.
+void addEditedFileRoom(CardRules::Room &room, const QString &path, const QString &target)
+{
+    room.addFile(target, quint64(qMax<qint64>(0, QFileInfo(path).size())) + 4096);
+}
+
+/// True when the room needed is known to exceed the free room on the volume.
+bool exceedsFreeRoom(const CardRules::Room &room, const QString &volume, const char *what)
+{
+    const qint64 needed = room.bytes(Platform::clusterSize(volume));
+    const qint64 available = Platform::freeSpace(volume);
+    qCDebug(lcApp) << what << "room: needed" << needed << "available" << available;
+    return available >= 0 && needed > available;
+}
+
+/// What became of the card when a step of the installation failed on it.
+enum class CardFault {
+    None, // the card is there and takes data: the failure has another cause
+    Removed, // taken out, or another card in its place
+    Full,
+    WriteProtected,
+};
+
+/// Looks at the card after a failure, before the staging is removed: the
+/// volume is queried, then one cluster is written into the state folder.
+CardFault cardFault(const QString &cardRoot, const QString &identity)
+{
+    if (cardRoot.isEmpty())
+        return CardFault::None;
+    if (!Platform::queryVolume(cardRoot) || Platform::volumeIdentity(cardRoot) != identity)
+        return CardFault::Removed;
+    const QString folder = cardRoot + QStringLiteral(".update_hub/");
+    const qint64 cluster = qMax<qint64>(512, Platform::clusterSize(cardRoot));
+    const bool hadFolder = QFileInfo(folder).isDir();
+    QFile probe(folder + QStringLiteral("room.probe"));
+    // A card that takes no new entry or no new cluster is full, unless it
+    // takes no writes at all.
+    if (!QDir().mkpath(folder) || !probe.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return Platform::volumeReadOnly(cardRoot) ? CardFault::WriteProtected : CardFault::Full;
+    const QByteArray block(int(cluster), '\0');
+    bool wrote = probe.write(block) == block.size() && probe.flush();
+    probe.close();
+    wrote = wrote && probe.error() == QFileDevice::NoError;
+    probe.remove();
+    if (!hadFolder)
+        QDir().rmdir(folder);
+    if (wrote)
+        return CardFault::None;
+    return Platform::volumeReadOnly(cardRoot) ? CardFault::WriteProtected : CardFault::Full;
 }
 
 /// Runs an archive operation that reports no progress (a test, the copy of
@@ -371,21 +443,17 @@ bool MainWindow::failedExtraction(const QString &name)
 
 bool MainWindow::cardTooSmall(const QStringList &names, const QStringList &kinds) const
 {
-    if (updateScope != 1 && updateScope != 2)
+    if ((updateScope != 1 && updateScope != 2) || cardRoot.isEmpty())
         return false;
-    qint64 needed = 0;
+    // The staged files lie beside the ones they replace until the commit.
+    CardRules::Room room;
     for (qsizetype k = 0; k < names.size(); ++k) {
-        if (!destinationsFor(names.at(k), kinds.at(k), updateScope).card)
-            continue;
-        const qint64 size = TZipFile::UncompressedSize(workFolder + names.at(k));
-        if (size > 0)
-            needed += size;
+        if (destinationsFor(names.at(k), kinds.at(k), updateScope).card)
+            addArchiveRoom(room, workFolder + names.at(k), cardFolderFor(kinds.at(k)));
     }
-    // Files replaced in place free their old room again, so this errs on the
-    // side of asking for more space than the update strictly needs.
-    const qint64 available = Platform::freeSpace(cardRoot);
-    qCDebug(lcApp) << "card space: needed" << needed << "available" << available;
-    return available >= 0 && needed > available;
+    addEditedFileRoom(room, cardRoot + QStringLiteral("varno/syslang.ini"), QStringLiteral("varno/syslang.ini"));
+    addEditedFileRoom(room, QStringLiteral("language.ini"), QStringLiteral("varno/language.ini"));
+    return exceedsFreeRoom(room, cardRoot, "card");
 }
 
 bool MainWindow::cardChanged() const
@@ -489,15 +557,123 @@ bool MainWindow::installPackages()
     // Everything goes into staging first: ".update_hub" on the card and in
     // the work folder (and beside the notifier's folder); the installation's
     // folders change only in the commit below.
+    const auto noRoomMessage = [this]() {
+        showMessage(text("Attenzione"),
+                    text("Spazio su memory card insufficiente per contenere l'aggiornamento.") + QLatin1Char('|')
+                        + text("Inserire la memory card nello strumento ed accenderlo; sarà avviata la procedura di "
+                               "cancellazione delle lingue inutilizzate.")
+                        + QLatin1Char('|') + text("Al termine ripetere l'aggiornamento."),
+                    QStringLiteral("Ok"), QStringLiteral(" "));
+    };
+    // A stop before anything is written: the message, also in "stati.log".
+    const auto refuse = [this](const QString &logged, const std::function<void()> &show) {
+        qCDebug(lcApp).noquote() << logged;
+        progressBox->close();
+        {
+            StatusLog log;
+            log.write(logged);
+        }
+        show();
+        return false;
+    };
+    // What goes where once the card's room is known: a card without room
+    // gets only the instrument's own software.
+    const auto destinationsOf = [&](int k) {
+        Destinations to = destinationsFor(names.at(k), kinds.at(k), updateScope);
+        if (noRoomOnCard && (!kinds.at(k).isEmpty() || namePrefix(names.at(k)) != QLatin1String("varno_palm")))
+            to.card = false;
+        to.pc = to.pc && pcCovered;
+        to.card = to.card && cardCovered;
+        return to;
+    };
+    // Names the card cannot hold would fail there, for good: refused first.
+    for (int k = 0; k < count && cardCovered; ++k) {
+        if (!destinationsOf(k).card || !isPlainName(names.at(k)))
+            continue;
+        const QList<TZipFile::EntryInfo> entries = TZipFile::Entries(workFolder + names.at(k), true);
+        for (const TZipFile::EntryInfo &entry : entries) {
+            if (CardRules::storableName(entry.path))
+                continue;
+            const QString &name = names.at(k);
+            // "|" separates the lines of a message: shown as a broken bar.
+            QString shownEntry = entry.path;
+            shownEntry.replace(QLatin1Char('|'), QChar(0x00A6));
+            return refuse(QStringLiteral("Pacchetto ") + name + QStringLiteral(": nome di file non valido: ")
+                              + entry.path,
+                          [&] {
+                              showMessage(text("Attenzione"),
+                                          tx("Il pacchetto %1 contiene un nome di file non valido per la memory "
+                                             "card: %2.")
+                                                  .arg(name, shownEntry)
+                                              + QLatin1Char('|') + text("Contattare l'assistenza."),
+                                          QStringLiteral("Ok"), QStringLiteral(" "));
+                          });
+        }
+    }
+    // The room of what is staged, counted in each volume's clusters.
+    {
+        CardRules::Room cardRoom;
+        CardRules::Room pcRoom;
+        for (int k = 0; k < count; ++k) {
+            const Destinations to = destinationsOf(k);
+            if (to.card)
+                addArchiveRoom(cardRoom, workFolder + names.at(k), cardFolderFor(kinds.at(k)));
+            if (to.pc)
+                addArchiveRoom(pcRoom, workFolder + names.at(k),
+                               kinds.at(k) == QLatin1String("bbad") ? QStringLiteral("bbad/") : QString());
+        }
+        addEditedFileRoom(pcRoom, QStringLiteral("syslang.ini"), QStringLiteral("syslang.ini"));
+        if (cardCovered) {
+            addEditedFileRoom(cardRoom, cardRoot + QStringLiteral("varno/syslang.ini"),
+                              QStringLiteral("varno/syslang.ini"));
+            addEditedFileRoom(cardRoom, QStringLiteral("language.ini"), QStringLiteral("varno/language.ini"));
+            if (exceedsFreeRoom(cardRoom, cardRoot, "card"))
+                return refuse(QStringLiteral("Spazio su memory card insufficiente"), noRoomMessage);
+        }
+        if (pcCovered && exceedsFreeRoom(pcRoom, QStringLiteral("."), "program folder"))
+            return refuse(QStringLiteral("Spazio su disco insufficiente"), [this] {
+                showMessage(text("Attenzione"),
+                            text("Spazio su disco insufficiente per scaricare l'aggiornamento.") + QLatin1Char('|')
+                                + text("Liberare spazio e ripetere l'aggiornamento."),
+                            QStringLiteral("Ok"), QStringLiteral(" "));
+            });
+    }
+
     InstallTransaction transaction;
     const int pcSide = pcCovered ? transaction.addSide(QStringLiteral("./"), pcStateFolder()) : -1;
     const int cardSide = cardCovered ? transaction.addSide(cardRoot, cardRoot + QStringLiteral(".update_hub/")) : -1;
     int notifierSide = -1;
     QStringList installed;
-    // A failed extraction or a cancel undoes everything staged so far.
-    const auto undo = [&](const QString &name) {
+    // The message that names the cause of a failure on the card.
+    const auto cardTrouble = [&](const QString &logged, const QString &lines) {
+        return refuse(logged, [&] { showMessage(text("Attenzione"), lines, QStringLiteral("Ok"), QStringLiteral(" ")); });
+    };
+    const auto causeOnCard = [&](CardFault fault, bool readBack, const QString &name) {
+        switch (fault) {
+        case CardFault::Removed:
+            return cardTrouble(QStringLiteral("Memory card rimossa"),
+                               text("La memory card è stata rimossa durante l'aggiornamento.") + QLatin1Char('|')
+                                   + text("Reinserire la memory card e riavviare il programma: l'aggiornamento "
+                                          "verrà completato o annullato."));
+        case CardFault::Full:
+            return refuse(QStringLiteral("Spazio su memory card insufficiente"), noRoomMessage);
+        case CardFault::WriteProtected:
+            return cardTrouble(QStringLiteral("SD Card protetta da scrittura"), text("SD Card protetta da scrittura."));
+        case CardFault::None:
+            break;
+        }
+        if (readBack)
+            return cardTrouble(QStringLiteral("Memory card: lettura diversa dai dati scritti"),
+                               text("La memory card non ha restituito i dati scritti.") + QLatin1Char('|')
+                                   + text("Ripetere l'aggiornamento; se si ripete, sostituire la memory card."));
+        return failedExtraction(name);
+    };
+    // A failed extraction or a cancel undoes everything staged so far. What
+    // became of the card is looked at first, while the staging is still there.
+    const auto undo = [&](const QString &name, bool readBack = false) {
+        const CardFault fault = cardCovered && !cancelPending ? cardFault(cardRoot, cardIdentity) : CardFault::None;
         transaction.rollback();
-        return cancelPending ? cancelInstallation() : failedExtraction(name);
+        return cancelPending ? cancelInstallation() : causeOnCard(fault, readBack, name);
     };
     const auto cancelled = [&]() {
         transaction.rollback();
@@ -532,8 +708,7 @@ bool MainWindow::installPackages()
             return undo(name);
         if (to.card && noCard)
             return undo(name);
-        const QString cardFolder = kind == QLatin1String("bbad") ? QStringLiteral("varno/bbad/") : QStringLiteral("varno/");
-        if (to.card && !transaction.stageArchive(cardSide, archive, cardFolder, name, notifier))
+        if (to.card && !transaction.stageArchive(cardSide, archive, cardFolderFor(kind), name, notifier))
             return undo(name);
         if (to.notifier || to.pc || to.card)
             installed << name;
@@ -598,9 +773,9 @@ bool MainWindow::installPackages()
     if (!runResponsive([&transaction] { return transaction.verify(); })) {
         if (cancelPending)
             return cancelled();
-        const QString failed = transaction.failedLabel();
-        transaction.rollback();
-        return failedExtraction(failed);
+        const bool onCard = cardCovered
+            && transaction.failedRoot() == QDir::cleanPath(QDir(cardRoot).absolutePath()) + QLatin1Char('/');
+        return undo(transaction.failedLabel(), onCard);
     }
     QCoreApplication::processEvents();
     if (cancelPending)
@@ -608,13 +783,12 @@ bool MainWindow::installPackages()
     // From here the installation completes: a cancel is no longer taken, so
     // a commit is never left half done.
     cancelStage = CancelStage::Finishing;
-    if (!transaction.writeJournal()) {
-        transaction.rollback();
-        return failedExtraction(transaction.failedLabel());
-    }
+    if (!transaction.writeJournal())
+        return undo(transaction.failedLabel());
     // A move that fails is undone with those before it.
     if (!runResponsive([&transaction] { return transaction.commit(); }))
-        return failedExtraction(transaction.failedLabel());
+        return causeOnCard(cardCovered ? cardFault(cardRoot, cardIdentity) : CardFault::None, false,
+                           transaction.failedLabel());
     progressBox->close();
 
     filesIntact = true;
@@ -630,12 +804,7 @@ bool MainWindow::installPackages()
     if (noRoomOnCard) {
         waitBox.close();
         log.close();
-        showMessage(text("Attenzione"),
-                    text("Spazio su memory card insufficiente per contenere l'aggiornamento.") + QLatin1Char('|')
-                        + text("Inserire la memory card nello strumento ed accenderlo; sarà avviata la procedura di "
-                               "cancellazione delle lingue inutilizzate.")
-                        + QLatin1Char('|') + text("Al termine ripetere l'aggiornamento."),
-                    QStringLiteral("Ok"), QStringLiteral(" "));
+        noRoomMessage();
         setStep(0);
         return false;
     }

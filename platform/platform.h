@@ -53,6 +53,28 @@ bool windowsVistaOrLater();
 /// Free bytes on the volume that holds path; -1 when unknown.
 qint64 freeSpace(const QString &path);
 
+/// The allocation unit of the volume that holds path, in bytes (Windows:
+/// sectors per cluster times bytes per sector; elsewhere the file system's
+/// block size); every file takes a whole number of them. -1 when unknown.
+qint64 clusterSize(const QString &path);
+
+/// True when the volume that holds path takes no writes (a write-protected
+/// card, a read-only mount).
+bool volumeReadOnly(const QString &path);
+
+/// The attributes a replaced file hands on to the file that takes its place:
+/// read-only, hidden and system on Windows, the permission bits elsewhere.
+/// Empty when the file cannot be queried.
+std::optional<quint32> fileAttributes(const QString &path);
+
+/// Gives path the attributes that fileAttributes() read from another file,
+/// leaving its others alone. False when the system refuses.
+bool setFileAttributes(const QString &path, quint32 attributes);
+
+/// Makes a file one that can be written like any other: read-only, hidden
+/// and system cleared on Windows, write permission for its owner elsewhere.
+bool makeWritable(const QString &path);
+
 /// Lets the heap keep memory that large transfers free, for reuse: the
 /// network layer allocates each received chunk on one thread and frees it on
 /// another, and an allocator that hands such memory back to the system at
@@ -117,5 +139,11 @@ QByteArray zipFileFunctions(const QString &path, zlib_filefunc64_def_s *function
 /// killed program would. Does nothing without that variable.
 void faultPoint();
 inline constexpr int faultExitCode = 86;
+
+/// Test hook: observer is called with the number of every file operation
+/// that faultPoint() announces, on the thread that makes it, so that a test
+/// in the same process can take the card away at one of them. An empty
+/// function removes it; set it only while no installation runs.
+void setFaultObserver(std::function<void(int)> observer);
 
 } // namespace Platform

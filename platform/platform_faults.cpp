@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 
 namespace {
 
@@ -18,6 +19,8 @@ int stopAt()
 }
 
 std::atomic<int> operations{0};
+std::function<void(int)> observer;
+std::atomic<bool> observed{false};
 
 } // namespace
 
@@ -26,10 +29,21 @@ namespace Platform {
 void faultPoint()
 {
     const int limit = stopAt();
-    if (limit <= 0)
+    if (limit <= 0 && !observed.load())
         return;
-    if (++operations >= limit)
+    const int count = ++operations;
+    if (limit > 0 && count >= limit)
         std::_Exit(faultExitCode);
+    if (observed.load())
+        observer(count);
+}
+
+void setFaultObserver(std::function<void(int)> newObserver)
+{
+    observed = false;
+    observer = std::move(newObserver);
+    operations = 0;
+    observed = bool(observer);
 }
 
 } // namespace Platform
@@ -42,6 +56,11 @@ bool flipsReadBack(const QString &path)
         return false;
     const QString part = qEnvironmentVariable("UPDATE_HUB_FAULT_FLIP");
     return !part.isEmpty() && path.contains(part);
+}
+
+qint64 clusterSize()
+{
+    return qMax<qint64>(0, qEnvironmentVariable("UPDATE_HUB_FAULT_CLUSTER_SIZE").toLongLong());
 }
 
 } // namespace PlatformFaults

@@ -10,4 +10,9 @@ namespace PlatformFaults {
 /// that lost a bit would.
 bool flipsReadBack(const QString &path);
 
+/// The cluster size UPDATE_HUB_FAULT_CLUSTER_SIZE gives, or 0. A card image
+/// mounted through a FUSE driver reports a block size of its own rather than
+/// the image's clusters; the tests that use one give the true size here.
+qint64 clusterSize();
+
 } // namespace PlatformFaults

@@ -255,6 +255,44 @@ qint64 freeSpace(const QString &path)
     return storage.bytesAvailable();
 }
 
+qint64 clusterSize(const QString &path)
+{
+    if (const qint64 forced = PlatformFaults::clusterSize(); forced > 0)
+        return forced;
+    struct statvfs volume {};
+    if (::statvfs(QFile::encodeName(path).constData(), &volume) != 0 || volume.f_bsize == 0)
+        return -1;
+    return qint64(volume.f_bsize);
+}
+
+bool volumeReadOnly(const QString &path)
+{
+    struct statvfs volume {};
+    return ::statvfs(QFile::encodeName(path).constData(), &volume) == 0 && (volume.f_flag & ST_RDONLY) != 0;
+}
+
+std::optional<quint32> fileAttributes(const QString &path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return std::nullopt;
+    return quint32(info.st_mode & 07777);
+}
+
+bool setFileAttributes(const QString &path, quint32 attributes)
+{
+    const std::optional<quint32> current = fileAttributes(path);
+    if (current && *current == (attributes & 07777))
+        return true; // nothing to change (a FAT file system may refuse chmod)
+    return ::chmod(QFile::encodeName(path).constData(), mode_t(attributes & 07777)) == 0;
+}
+
+bool makeWritable(const QString &path)
+{
+    const std::optional<quint32> current = fileAttributes(path);
+    return current && setFileAttributes(path, *current | S_IWUSR);
+}
+
 void keepFreedMemoryForReuse()
 {
 #ifdef __GLIBC__

@@ -165,6 +165,72 @@ qint64 freeSpace(const QString &path)
     return storage.isValid() ? storage.bytesAvailable() : -1;
 }
 
+qint64 clusterSize(const QString &path)
+{
+    if (const qint64 forced = PlatformFaults::clusterSize(); forced > 0)
+        return forced;
+    const QString native = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    wchar_t volume[MAX_PATH + 1] = {};
+    if (!GetVolumePathNameW(wide(native), volume, MAX_PATH + 1))
+        return -1;
+    DWORD sectorsPerCluster = 0;
+    DWORD bytesPerSector = 0;
+    DWORD freeClusters = 0;
+    DWORD totalClusters = 0;
+    if (!GetDiskFreeSpaceW(volume, &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters))
+        return -1;
+    return qint64(sectorsPerCluster) * qint64(bytesPerSector);
+}
+
+bool volumeReadOnly(const QString &path)
+{
+    const QString native = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    wchar_t volume[MAX_PATH + 1] = {};
+    DWORD flags = 0;
+    return GetVolumePathNameW(wide(native), volume, MAX_PATH + 1)
+        && GetVolumeInformationW(volume, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)
+        && (flags & FILE_READ_ONLY_VOLUME) != 0;
+}
+
+namespace {
+constexpr DWORD keptAttributeMask = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+} // namespace
+
+std::optional<quint32> fileAttributes(const QString &path)
+{
+    const DWORD attributes = GetFileAttributesW(wide(QDir::toNativeSeparators(path)));
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return std::nullopt;
+    return quint32(attributes & keptAttributeMask);
+}
+
+namespace {
+bool changeAttributes(const QString &path, DWORD set, DWORD clear)
+{
+    const QString native = QDir::toNativeSeparators(path);
+    const DWORD current = GetFileAttributesW(wide(native));
+    if (current == INVALID_FILE_ATTRIBUTES)
+        return false;
+    DWORD wanted = (current & ~clear) | set;
+    if (wanted == current)
+        return true;
+    if (wanted == 0)
+        wanted = FILE_ATTRIBUTE_NORMAL;
+    return SetFileAttributesW(wide(native), wanted) != 0;
+}
+} // namespace
+
+bool setFileAttributes(const QString &path, quint32 attributes)
+{
+    const DWORD kept = DWORD(attributes) & keptAttributeMask;
+    return changeAttributes(path, kept, keptAttributeMask & ~kept);
+}
+
+bool makeWritable(const QString &path)
+{
+    return changeAttributes(path, 0, keptAttributeMask);
+}
+
 void keepFreedMemoryForReuse()
 {
     // The Windows heap keeps freed blocks for reuse by itself.

@@ -685,11 +685,11 @@ private slots:
         QTest::addColumn<int>("expected");
         QTest::addColumn<QString>("detail");
         // Few inodes: the card has room by size (the space check passes) but
-        // runs out of entries while extracting.
-        QTest::newRow("card full") << QByteArray("size=8m,nr_inodes=6") << 0 << int(Unpack)
-                                   << QStringLiteral("Decompressione del pacchetto ");
+        // runs out of entries while extracting. The message names the cause.
+        QTest::newRow("card full") << QByteArray("size=8m,nr_inodes=6") << 0 << int(Other)
+                                   << QStringLiteral("Spazio su memory card insufficiente per contenere l'aggiornamento.");
         QTest::newRow("card read-only while extracting")
-            << QByteArray("size=8m") << 2 << int(Unpack) << QStringLiteral("Decompressione del pacchetto ");
+            << QByteArray("size=8m") << 2 << int(Other) << QStringLiteral("SD Card protetta da scrittura.");
         // A card that is read-only from the start is turned away when the card is looked for.
         QTest::newRow("card read-only")
             << QByteArray("size=8m") << 1 << int(Other) << QStringLiteral("SD Card protetta da scrittura.");

@@ -9,6 +9,7 @@
 #include "language/ttranslator.h"
 #include "settings/tinifiles.h"
 #include "settings/tregistrysettings.h"
+#include "support/fatcard.h"
 #include "support/ftpfixture.h"
 #include "support/modalanswerer.h"
 #include "support/servicefixture.h"
@@ -45,9 +46,15 @@ struct Site
     QTemporaryDir catalogue;
     std::unique_ptr<ServiceFixture> service;
     FtpFixture ftp { QStringLiteral("drumelfask"), QStringLiteral("vilta") };
+    std::unique_ptr<FatCard> fat; // the card as a FAT32 image, when asked for
 
-    bool start(int updatePc, int updatePalm)
+    bool start(int updatePc, int updatePalm, bool onFat = false)
     {
+        if (onFat) {
+            fat = std::make_unique<FatCard>();
+            if (!fat->mount(ws.filePath(QStringLiteral("card"))))
+                return false;
+        }
         if (QProcess::execute(QStringLiteral(UPDATE_HUB_SERVICE_BIN),
                               { QStringLiteral("--make-demo"), catalogue.path() })
             != 0)
@@ -590,9 +597,11 @@ private slots:
         QTest::addColumn<int>("updatePc");
         QTest::addColumn<int>("updatePalm");
         QTest::addColumn<bool>("dealerPackage");
-        QTest::newRow("dealer package, PC only") << 1 << 0 << true;
-        QTest::newRow("dealer package, PC and card") << 1 << 1 << true;
-        QTest::newRow("work folder copy, PC and card") << 1 << 1 << false;
+        QTest::addColumn<bool>("onFat");
+        QTest::newRow("dealer package, PC only") << 1 << 0 << true << false;
+        QTest::newRow("dealer package, PC and card") << 1 << 1 << true << false;
+        QTest::newRow("work folder copy, PC and card") << 1 << 1 << false << false;
+        QTest::newRow("dealer package, PC and a FAT32 card") << 1 << 1 << true << true;
     }
 
     void manualRun()
@@ -600,8 +609,11 @@ private slots:
         QFETCH(int, updatePc);
         QFETCH(int, updatePalm);
         QFETCH(bool, dealerPackage);
+        QFETCH(bool, onFat);
         if (!FtpFixture::available())
             QSKIP("the FTP server module is not installed");
+        if (onFat && !FatCard::unavailableReason().isEmpty())
+            QSKIP(qPrintable(FatCard::unavailableReason()));
         QString package;
         QTemporaryDir keep;
         if (dealerPackage) {
@@ -629,7 +641,7 @@ private slots:
         }
 
         Site site;
-        QVERIFY(site.start(updatePc, updatePalm));
+        QVERIFY(site.start(updatePc, updatePalm, onFat));
         site.service->stop(); // a manual run needs no service
         QVERIFY(QFile::copy(package, site.ws.filePath(QStringLiteral("package.zip"))));
         ModalAnswerer answerer(QStringLiteral("tbOk"), -1);

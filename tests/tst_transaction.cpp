@@ -11,6 +11,7 @@
 #include "archive/tzipfile.h"
 #include "platform/platform.h"
 #include "settings/tinifiles.h"
+#include "support/fatcard.h"
 #include "support/modalanswerer.h"
 #include "support/workspace.h"
 
@@ -22,6 +23,7 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <atomic>
 #include <memory>
 
 namespace {
@@ -87,9 +89,21 @@ bool zipFiles(const Files &files, const QString &archive)
 struct Site
 {
     TestWorkspace ws;
+    // With a FAT32 card, its image is mounted on "card" (and unmounted
+    // before the workspace goes).
+    std::unique_ptr<FatCard> fat;
 
-    bool setUp()
+    /// onFat: the card is a FAT32 image, with only freeClusters free when
+    /// that is not negative. extraOnCard: more entries in the card's package.
+    bool setUp(bool onFat = false, qint64 freeClusters = -1, const Files &extraOnCard = {})
     {
+        if (onFat) {
+            fat = std::make_unique<FatCard>();
+            if (!fat->mount(ws.filePath(QStringLiteral("card")), freeClusters)) {
+                qWarning().noquote() << fat->error();
+                return false;
+            }
+        }
         bool ok = ws.writeFile(QStringLiteral("customize_update.ini"),
                                "[personalizzazioni]\nupdate_pc=1\nupdate_palm=1\n")
             && ws.writeFile(QStringLiteral("http_server.ini"), "[server]\naddress=127.0.0.1\nport=9\nftp_port=9\n")
@@ -111,7 +125,10 @@ struct Site
             const Package &p = packages.at(i);
             manifest += "file_" + QByteArray::number(i) + "=" + p.name.toUtf8()
                 + (p.kind.isEmpty() ? QByteArray() : ":" + p.kind.toUtf8()) + "\n";
-            ok = ok && zipFiles(p.entries, content.filePath(p.name));
+            Files entries = p.entries;
+            if (p.name == QLatin1String("varno_palm_release.zip"))
+                entries.insert(extraOnCard);
+            ok = ok && zipFiles(entries, content.filePath(p.name));
         }
         QFile update(content.filePath(QStringLiteral("update.ini")));
         QFile syslang(content.filePath(QStringLiteral("syslang.ini")));
@@ -128,6 +145,28 @@ struct Site
     }
 
     QString package() const { return QFileInfo(ws.path()).absolutePath() + QStringLiteral("/package.zip"); }
+
+    /// The card taken out of its reader: gone, and nothing can be created
+    /// at its place (as a drive letter without a drive).
+    void pullCard()
+    {
+        const QString card = ws.filePath(QStringLiteral("card"));
+        if (fat) {
+            fat->pull();
+            return;
+        }
+        QDir().rename(card, card + QStringLiteral(".pulled"));
+        QFile in(card);
+        in.open(QIODevice::WriteOnly);
+    }
+
+    bool reinsertCard()
+    {
+        if (fat)
+            return fat->reinsert();
+        const QString card = ws.filePath(QStringLiteral("card"));
+        return QFile::remove(card) && QDir().rename(card + QStringLiteral(".pulled"), card);
+    }
 
     /// Every file below the program folder outside the state folders, relative.
     QStringList files() const
@@ -257,17 +296,29 @@ class TestTransaction : public QObject
 private slots:
     void cleanup()
     {
+        Platform::setFaultObserver({});
         qunsetenv("UPDATE_HUB_DRIVES");
         qunsetenv("UPDATE_HUB_FAULT_FLIP");
+        qunsetenv("UPDATE_HUB_FAULT_CLUSTER_SIZE");
+    }
+
+    void interruptedAtEveryOperation_data()
+    {
+        QTest::addColumn<bool>("onFat");
+        QTest::newRow("card in a folder") << false;
+        QTest::newRow("FAT32 card") << true;
     }
 
     void interruptedAtEveryOperation()
     {
+        QFETCH(bool, onFat);
+        if (onFat && !FatCard::unavailableReason().isEmpty())
+            QSKIP(qPrintable(FatCard::unavailableReason()));
         bool completed = false;
         int interrupted = 0;
         for (int stopAt = 1; stopAt < 200 && !completed; ++stopAt) {
             Site site;
-            QVERIFY(site.setUp());
+            QVERIFY(site.setUp(onFat));
             const int code = runChild(site, "install", stopAt);
             QVERIFY2(code == 0 || code == Platform::faultExitCode, qPrintable(QString::number(code)));
             completed = code == 0;
@@ -326,26 +377,93 @@ private slots:
     {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("onFat");
         QTest::newRow("staged file reads back wrong")
-            << "flip" << statusText(QStringLiteral("Decompressione del pacchetto varno_palm_release.zip: Fallita."));
+            << "flip"
+            << QStringLiteral("La memory card non ha restituito i dati scritti. "
+                              "Ripetere l'aggiornamento; se si ripete, sostituire la memory card.")
+            << false;
         QTest::newRow("another card at installation time")
-            << "card" << statusText(QStringLiteral("La memory card inserita non è quella controllata all'inizio."));
+            << "card" << statusText(QStringLiteral("La memory card inserita non è quella controllata all'inizio."))
+            << false;
         QTest::newRow("an archive that cannot go where a folder is")
-            << "folder" << statusText(QStringLiteral("Decompressione del pacchetto varno_pc_release.zip: Fallita."));
+            << "folder" << statusText(QStringLiteral("Decompressione del pacchetto varno_pc_release.zip: Fallita."))
+            << false;
+        // Names a FAT card cannot hold, anywhere in the path.
+        const QString badName = QStringLiteral("Il pacchetto varno_palm_release.zip contiene un nome di file non "
+                                               "valido per la memory card: %1. Contattare l'assistenza.");
+        for (const char *name : { "cardsoft/a:b.txt", "cardsoft/star*.txt", "cardsoft/what?.txt",
+                                  "cardsoft/quote\".txt", "cardsoft/<less.txt", "cardsoft/more>.txt",
+                                  "cardsoft/pipe|.txt", "cardsoft/bell\a.txt", "cardsoft/dot.", "cardsoft/blank ",
+                                  "cardsoft/folder./e.txt", "cardsoft/CON", "cardsoft/aux.txt", "cardsoft/Com1.dat",
+                                  "lpt9/e.txt", "cardsoft/nul .txt" })
+            QTest::newRow(qPrintable(QStringLiteral("card name %1").arg(QString::fromLatin1(name).toHtmlEscaped())))
+                << QStringLiteral("name:") + QLatin1String(name)
+                << badName.arg(QString::fromLatin1(name).replace(QLatin1Char('|'), QChar(0x00A6))) << false;
+        const QString noRoom = QStringLiteral(
+            "Spazio su memory card insufficiente per contenere l'aggiornamento. Inserire la memory card nello "
+            "strumento ed accenderlo; sarà avviata la procedura di cancellazione delle lingue inutilizzate. Al "
+            "termine ripetere l'aggiornamento.");
+        QTest::newRow("room for the bytes, not the clusters (FAT32)") << "clusters" << noRoom << true;
+        // The driver reports 1 KiB blocks: without the true cluster size the
+        // check lets the update through, and the card fills up while staging.
+        QTest::newRow("card full during staging (FAT32)") << "full" << noRoom << true;
+        const QString removed = QStringLiteral(
+            "La memory card è stata rimossa durante l'aggiornamento. Reinserire la memory card e riavviare il "
+            "programma: l'aggiornamento verrà completato o annullato.");
+        QTest::newRow("card pulled out during staging") << "pull:stage" << removed << false;
+        QTest::newRow("card pulled out during the commit") << "pull:commit" << removed << false;
+        QTest::newRow("card pulled out during staging (FAT32)") << "pull:stage" << removed << true;
+        QTest::newRow("card pulled out during the commit (FAT32)") << "pull:commit" << removed << true;
     }
 
     void failuresChangeNothing()
     {
         QFETCH(QString, fault);
         QFETCH(QString, message);
+        QFETCH(bool, onFat);
+        if (onFat && !FatCard::unavailableReason().isEmpty())
+            QSKIP(qPrintable(FatCard::unavailableReason()));
         Site site;
-        QVERIFY(site.setUp());
+        Files extra;
+        if (fault.startsWith(QLatin1String("name:")))
+            extra.insert(fault.mid(5), "bad name");
+        // The card's own files and the folders of the update take about 20
+        // clusters of 32 KiB; the new files are a few bytes each.
+        const bool small = fault == QLatin1String("clusters") || fault == QLatin1String("full");
+        QVERIFY(site.setUp(onFat, small ? 20 : -1, extra));
+        // Refusals come before the first file operation of the installation.
+        const bool refusedFirst = fault == QLatin1String("clusters") || fault.startsWith(QLatin1String("name:"));
+        auto operations = std::make_shared<std::atomic<int>>(0);
+        if (refusedFirst)
+            Platform::setFaultObserver([operations](int) { ++*operations; });
+        if (fault == QLatin1String("clusters"))
+            qputenv("UPDATE_HUB_FAULT_CLUSTER_SIZE", QByteArray::number(FatCard::clusterBytes));
         if (fault == QLatin1String("flip"))
             qputenv("UPDATE_HUB_FAULT_FLIP", "cardsoft/new/d.txt");
         if (fault == QLatin1String("folder"))
             QVERIFY(site.ws.makeDir(QStringLiteral("pcsoft/sub/c.txt")));
+        if (fault.startsWith(QLatin1String("pull:"))) {
+            // Taken out at the first file operation of the staging, or at
+            // the first one after the card's journal says the commit began.
+            const bool inCommit = fault == QLatin1String("pull:commit");
+            const QString journal = site.ws.filePath(QStringLiteral("card/.update_hub/journal"));
+            auto pulled = std::make_shared<std::atomic<bool>>(false);
+            Platform::setFaultObserver([&site, inCommit, journal, pulled](int) {
+                if (pulled->load())
+                    return;
+                if (inCommit) {
+                    QFile file(journal);
+                    if (!file.open(QIODevice::ReadOnly) || !file.readAll().contains("state\tcommitting"))
+                        return;
+                }
+                *pulled = true;
+                site.pullCard();
+            });
+        }
         ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
-        MainWindow w;
+        std::unique_ptr<MainWindow> window = std::make_unique<MainWindow>();
+        MainWindow &w = *window;
         if (fault == QLatin1String("card")) {
             // The planned card is taken out and another one put in its place.
             const QString card = site.ws.filePath(QStringLiteral("card"));
@@ -358,15 +476,75 @@ private slots:
             QVERIFY(QDir(card).removeRecursively());
             QVERIFY(QDir().rename(card + QStringLiteral("-planned"), card));
         } else {
-            QVERIFY(!install(w, site.package()));
+            const bool installed = install(w, site.package());
+            Platform::setFaultObserver({});
+            QVERIFY(!installed);
             QVERIFY(QDir(site.ws.filePath(QStringLiteral("pcsoft/sub/c.txt"))).removeRecursively());
             QDir().rmdir(site.ws.filePath(QStringLiteral("pcsoft/sub")));
         }
         QCOMPARE(answerer.messages(), QStringList { message });
+        QCOMPARE(w.findChild<QStackedWidget *>(QStringLiteral("stackedWidgetAgg"))->currentIndex(), 2);
         QString states;
+        if (fault.startsWith(QLatin1String("pull:"))) {
+            // Put back and the program started again: each side is whole.
+            window.reset();
+            QVERIFY(site.reinsertCard());
+            { MainWindow again; }
+            QVERIFY2(consistent(site, &states), qPrintable(states));
+            if (fault == QLatin1String("pull:stage"))
+                QVERIFY2(states.startsWith(QLatin1String("pc old/old, card old/old")), qPrintable(states));
+            return;
+        }
         QVERIFY2(consistent(site, &states), qPrintable(states));
         QVERIFY2(states.startsWith(QLatin1String("pc old/old, card old/old")), qPrintable(states));
-        QCOMPARE(w.findChild<QStackedWidget *>(QStringLiteral("stackedWidgetAgg"))->currentIndex(), 2);
+        if (refusedFirst)
+            QCOMPARE(operations->load(), 0);
+    }
+
+    void namesThatDifferOnlyInCaseAreOneFile()
+    {
+        // On the card, as on Windows, "A.TXT" and "a.txt" are one file: the
+        // archive's later entry wins and replaces the file already there,
+        // whatever the case of its folder.
+        TestWorkspace ws;
+        QVERIFY(ws.writeFile(QStringLiteral("card/varno/Cardsoft/A.TXT"), "old"));
+        QVERIFY(zipFiles({ { "cardsoft/a.txt", "first" }, { "CARDSOFT/a.TXT", "second" }, { "cardsoft/b.txt", "b" } },
+                         ws.filePath(QStringLiteral("package.zip"))));
+        InstallTransaction transaction;
+        const int side = transaction.addSide(ws.filePath(QStringLiteral("card")), ws.filePath(QStringLiteral("card/.update_hub")));
+        QVERIFY(transaction.stageArchive(side, ws.filePath(QStringLiteral("package.zip")), QStringLiteral("varno/"),
+                                         QStringLiteral("package.zip")));
+        QCOMPARE(transaction.fileCount(), 2);
+        QVERIFY(transaction.verify());
+        QVERIFY(transaction.writeJournal());
+        QVERIFY(transaction.commit());
+        QCOMPARE(QDir(ws.filePath(QStringLiteral("card/varno"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList { QStringLiteral("Cardsoft") });
+        QCOMPARE(QDir(ws.filePath(QStringLiteral("card/varno/Cardsoft"))).entryList(QDir::Files, QDir::Name),
+                 QStringList({ QStringLiteral("A.TXT"), QStringLiteral("b.txt") }));
+        QCOMPARE(ws.readFile(QStringLiteral("card/varno/Cardsoft/A.TXT")), QByteArray("second"));
+    }
+
+    void replacedFilesKeepTheirAttributes()
+    {
+        // Read-only files on the card: the language file copied for editing
+        // is still updated, and each new file is read-only like the old one.
+        Site site;
+        QVERIFY(site.setUp());
+        const QFile::Permissions readOnly = QFile::ReadOwner | QFile::ReadUser | QFile::ReadGroup | QFile::ReadOther;
+        for (const char *file : { "card/varno/syslang.ini", "card/varno/cardsoft/a.txt" })
+            QVERIFY(QFile::setPermissions(site.ws.filePath(QLatin1String(file)), readOnly));
+        ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
+        MainWindow w;
+        QVERIFY(install(w, site.package()));
+        QString states;
+        QVERIFY2(consistent(site, &states), qPrintable(states));
+        QVERIFY2(states.startsWith(QLatin1String("pc new/new, card new/new")), qPrintable(states));
+        for (const char *file : { "card/varno/syslang.ini", "card/varno/cardsoft/a.txt" })
+            QCOMPARE(QFile::permissions(site.ws.filePath(QLatin1String(file))) & (QFile::ReadOwner | QFile::WriteOwner),
+                     QFile::ReadOwner);
+        QCOMPARE(QFile::permissions(site.ws.filePath(QStringLiteral("card/varno/cardsoft/new/d.txt"))) & QFile::WriteOwner,
+                 QFile::WriteOwner);
     }
 
     void damagedStateOnTheCard_data()

@@ -286,17 +286,36 @@ bool readJournal(const QString &path, Side *side, QString *state)
     return !state->isEmpty();
 }
 
+/// The new file takes the read-only, hidden and system attributes of the
+/// file it replaced (set aside at backup). A file system that cannot keep
+/// them does not stop the installation.
+void keepAttributes(const QString &backup, const QString &target)
+{
+    const std::optional<quint32> attributes = Platform::fileAttributes(backup);
+    if (attributes && !Platform::setFileAttributes(target, *attributes))
+        qCWarning(lcInstall).noquote() << "attributes not kept:" << target;
+}
+
 /// One move forward; safe to repeat after an interruption at any point.
 bool moveForward(const Side &side, const Move &move)
 {
     const QString staged = side.state + move.staged;
     const QString target = side.root + move.target;
     const QString backup = side.state + move.backup;
-    if (!exists(staged))
-        return exists(target); // made before the interruption
+    if (!exists(staged)) {
+        if (!exists(target))
+            return false;
+        if (move.hadTarget && exists(backup))
+            keepAttributes(backup, target); // made before the interruption
+        return true;
+    }
     if (move.hadTarget && exists(target) && !exists(backup) && !rename(target, backup))
         return false;
-    return rename(staged, target);
+    if (!rename(staged, target))
+        return false;
+    if (move.hadTarget && exists(backup))
+        keepAttributes(backup, target);
+    return true;
 }
 
 /// One move undone; safe to repeat after an interruption at any point.
@@ -375,6 +394,57 @@ bool restoreBackups(const QString &root, const QString &stateFolder)
                               [&](qsizetype i) { return rename(files.at(i), root + files.at(i).mid(base.size())); });
 }
 
+/// Finds the names under a root as a case-insensitive file system (FAT,
+/// Windows) would: a path whose components exist with another case is
+/// spelled as they are, so that an existing file is replaced rather than
+/// joined by a second one. The folders listed are remembered.
+class CaseInsensitiveNames
+{
+public:
+    explicit CaseInsensitiveNames(const QString &root)
+        : m_root(root)
+    {
+    }
+
+    QString existingSpelling(const QString &relative)
+    {
+        if (relative.isEmpty() || exists(m_root + relative))
+            return relative;
+        const qsizetype slash = relative.lastIndexOf(QLatin1Char('/'));
+        const QString parent = slash < 0 ? QString() : folderSpelling(relative.left(slash));
+        const QString name = relative.mid(slash + 1);
+        const QString prefix = parent.isEmpty() ? QString() : parent + QLatin1Char('/');
+        return prefix + listing(prefix).value(name.toCaseFolded(), name);
+    }
+
+private:
+    QString folderSpelling(const QString &folder)
+    {
+        auto found = m_folders.constFind(folder);
+        if (found == m_folders.cend())
+            found = m_folders.insert(folder, existingSpelling(folder));
+        return *found;
+    }
+
+    const QHash<QString, QString> &listing(const QString &folder)
+    {
+        auto found = m_listings.find(folder);
+        if (found == m_listings.end()) {
+            QHash<QString, QString> names;
+            const QStringList entries = QDir(m_root + folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
+                                                                        | QDir::NoDotAndDotDot);
+            for (const QString &entry : entries)
+                names.insert(entry.toCaseFolded(), entry);
+            found = m_listings.insert(folder, names);
+        }
+        return *found;
+    }
+
+    QString m_root;
+    QHash<QString, QString> m_folders;
+    QHash<QString, QHash<QString, QString>> m_listings;
+};
+
 /// The absolute, clean form of a folder, ending with "/".
 QString folderPath(const QString &folder)
 {
@@ -404,17 +474,21 @@ bool InstallTransaction::addMove(Side &side, Move move)
     if (!usablePath(move.target) || !usablePath(move.label))
         return false;
     move.backup = backupFolder + move.target;
-    const auto found = side.byTarget.constFind(move.target);
+    // Names that differ only in case are one file on the card and on Windows.
+    const QString key = move.target.toCaseFolded();
+    const auto found = side.byTarget.constFind(key);
     if (found != side.byTarget.cend()) {
-        // A later archive of the run replaces the file an earlier one brought.
+        // A later entry or archive of the run replaces the file an earlier one brought.
         Move &earlier = side.moves[*found];
+        earlier.target = move.target;
+        earlier.backup = move.backup;
         earlier.staged = move.staged;
         earlier.size = move.size;
         earlier.crc = move.crc;
         earlier.label = move.label;
         return true;
     }
-    side.byTarget.insert(move.target, int(side.moves.size()));
+    side.byTarget.insert(key, int(side.moves.size()));
     side.moves << move;
     return true;
 }
@@ -474,7 +548,8 @@ QString InstallTransaction::prepareFile(int sideIndex, const QString &target, bo
     QFile::remove(staged);
     if (!makeParent(staged))
         return QString();
-    if (copyCurrent && QFileInfo(side.root + target).isFile() && !QFile::copy(side.root + target, staged))
+    if (copyCurrent && QFileInfo(side.root + target).isFile()
+        && (!QFile::copy(side.root + target, staged) || !Platform::makeWritable(staged)))
         return QString();
     return staged;
 }
@@ -512,6 +587,7 @@ bool InstallTransaction::verify()
         });
         if (failed < side.moves.size()) {
             m_failedLabel = side.moves.at(failed).label;
+            m_failedRoot = side.root;
             return false;
         }
     }
@@ -523,8 +599,16 @@ bool InstallTransaction::writeJournal()
     for (Side &side : m_sides) {
         // The folders the commit will create, parents first.
         QSet<QString> missing;
+        CaseInsensitiveNames names(side.root);
+        for (QString &folder : side.folders)
+            folder = names.existingSpelling(folder);
         QStringList wanted = side.folders;
         for (Move &move : side.moves) {
+            const QString spelled = names.existingSpelling(move.target);
+            if (spelled != move.target) {
+                move.target = spelled;
+                move.backup = backupFolder + spelled;
+            }
             move.hadTarget = exists(side.root + move.target);
             wanted << parentOf(move.target);
         }

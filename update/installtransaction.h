@@ -66,6 +66,8 @@ public:
 
     /// The label of the archive or file whose staging or verification failed.
     QString failedLabel() const { return m_failedLabel; }
+    /// The root of the side whose verification failed (empty before).
+    QString failedRoot() const { return m_failedRoot; }
     /// Number of files staged over all sides.
     int fileCount() const;
 
@@ -109,4 +111,5 @@ private:
 
     QList<Side> m_sides;
     QString m_failedLabel;
+    QString m_failedRoot;
 };

@@ -364,6 +364,30 @@
         <translation>Unpacking of the package %1: Failed.</translation>
     </message>
     <message>
+        <source>Il pacchetto %1 contiene un nome di file non valido per la memory card: %2.</source>
+        <translation>The package %1 holds a file name the memory card cannot store: %2.</translation>
+    </message>
+    <message>
+        <source>Contattare l&apos;assistenza.</source>
+        <translation>Contact support.</translation>
+    </message>
+    <message>
+        <source>La memory card è stata rimossa durante l&apos;aggiornamento.</source>
+        <translation>The memory card was removed during the update.</translation>
+    </message>
+    <message>
+        <source>Reinserire la memory card e riavviare il programma: l&apos;aggiornamento verrà completato o annullato.</source>
+        <translation>Insert the memory card again and restart the program: the update will be completed or undone.</translation>
+    </message>
+    <message>
+        <source>La memory card non ha restituito i dati scritti.</source>
+        <translation>The memory card did not return the data written to it.</translation>
+    </message>
+    <message>
+        <source>Ripetere l&apos;aggiornamento; se si ripete, sostituire la memory card.</source>
+        <translation>Repeat the update; if this happens again, replace the memory card.</translation>
+    </message>
+    <message>
         <source>L&apos;ultimo aggiornamento si è interrotto.</source>
         <translation>The last update was interrupted.</translation>
     </message>
