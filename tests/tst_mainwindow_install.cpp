@@ -12,6 +12,7 @@
 #include "support/ftpfixture.h"
 #include "support/modalanswerer.h"
 #include "support/servicefixture.h"
+#include "support/testsystem.h"
 #include "support/workspace.h"
 #include "ui/tprogressbox.h"
 
@@ -27,8 +28,6 @@
 #include <QToolButton>
 #include <QtTest>
 
-#include <sys/mount.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -327,20 +326,20 @@ private slots:
     {
         if (!FtpFixture::available())
             QSKIP("the FTP server module is not installed");
-        if (geteuid() != 0)
+        if (!TestSystem::isSuperUser())
             QSKIP("a small card needs a tmpfs mount (root only)");
         Site site;
         QVERIFY(site.start(1, 1));
         // A diagnosis package for the card larger than the card's free room.
         QVERIFY(writeLargePackage(site.catalogue.filePath(QStringLiteral("praxo/ad/auto/ita/ad_auto_ita_1.10.zip")),
                                   QStringLiteral("diag/auto/ita/ad.dat"), 8 << 20));
-        const QByteArray cardPath = QFile::encodeName(site.ws.filePath(QStringLiteral("card")));
-        if (mount("tmpfs", cardPath.constData(), "tmpfs", 0, "size=1m") != 0)
+        const QString cardPath = site.ws.filePath(QStringLiteral("card"));
+        if (!TestSystem::mountTmpfs(cardPath, QStringLiteral("size=1m")))
             QSKIP("tmpfs cannot be mounted here");
         struct Unmount
         {
-            QByteArray path;
-            ~Unmount() { umount(path.constData()); }
+            QString path;
+            ~Unmount() { TestSystem::unmount(path); }
         } unmount { cardPath };
         site.ws.writeFile(QStringLiteral("card/varno/main"), "EXEC_VERSION=1.00");
         site.ws.makeDir(QStringLiteral("card/qte"));

@@ -4,6 +4,7 @@
 // destination folder.
 
 #include "archive/tzipfile.h"
+#include "support/testsystem.h"
 #include "support/workspace.h"
 
 #include <QDir>
@@ -16,7 +17,6 @@
 
 #include <QtTest>
 
-#include <unistd.h>
 
 namespace {
 
@@ -161,7 +161,7 @@ QStringList treeOf(const QString &root)
 
 bool runAsRoot()
 {
-    return ::geteuid() == 0;
+    return TestSystem::isSuperUser();
 }
 
 /// A small tmpfs mounted for one test and unmounted however the test ends.
