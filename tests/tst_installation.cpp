@@ -4,6 +4,7 @@
 // diagnostic tool's setup, and a second installation in the same program run.
 #include "app/mainwindow.h"
 #include "archive/tzipfile.h"
+#include "platform/platform.h"
 #include "support/modalanswerer.h"
 #include "support/workspace.h"
 
@@ -120,8 +121,11 @@ private slots:
             QVERIFY2(inst.exists(cardFile) == toCard, qPrintable(names.at(i)));
         }
         // The notifier package goes to its own folder in every scope.
-        QVERIFY(QFile::exists(inst.ws.home() + QStringLiteral("/orvane/ov_update_notify/OVUpdateNotify.exe")));
+        const QString notifierFolder = Platform::orvaneFolder() + QStringLiteral("ov_update_notify");
+        QVERIFY(QFile::exists(notifierFolder + QStringLiteral("/OVUpdateNotify.exe")));
         QVERIFY(!inst.exists(QStringLiteral("OVUpdateNotify.exe")));
+        // On Windows the folder is C:/orvane/, outside the workspace.
+        QVERIFY(QDir(notifierFolder).removeRecursively());
     }
 
     void failures_data()

@@ -7,6 +7,7 @@
 #include "app/mainwindow.h"
 #include "archive/tzipfile.h"
 #include "language/ttranslator.h"
+#include "platform/platform.h"
 #include "settings/tinifiles.h"
 #include "settings/tregistrysettings.h"
 #include "support/ftpfixture.h"
@@ -227,8 +228,8 @@ private slots:
         QCOMPARE(site.exists(QStringLiteral("card/varno/bbad/bbad_auto.dat")), card);
         QCOMPARE(site.exists(QStringLiteral("card/varno/diag/auto/ita/ad.dat")), card);
         QVERIFY(!site.exists(QStringLiteral("card/varno/db/auto.db.txt")) || card);
-        // The notifier goes to the home folder whatever the scope.
-        QVERIFY(QFile::exists(site.ws.home() + QStringLiteral("/orvane/ov_update_notify/OVUpdateNotify.exe")));
+        // The notifier goes to the maker's folder whatever the scope.
+        QVERIFY(QFile::exists(Platform::orvaneFolder() + QStringLiteral("ov_update_notify/OVUpdateNotify.exe")));
         // With both sides the PC's language file is copied onto the card.
         if (pc && card)
             QCOMPARE(site.file(QStringLiteral("card/varno/language.ini")), site.file(QStringLiteral("language.ini")));
