@@ -111,7 +111,10 @@ bool planRun(MainWindow &w)
 
 QStringList statusLines(const Site &site)
 {
-    return QString::fromUtf8(site.file(QStringLiteral("stati.log"))).split(QLatin1Char('\n'));
+    // A text file: its lines end with "\r\n" on Windows.
+    QByteArray text = site.file(QStringLiteral("stati.log"));
+    text.replace("\r\n", "\n");
+    return QString::fromUtf8(text).split(QLatin1Char('\n'));
 }
 
 /// A zip holding one file of the given size (zeros, so it stays small).

@@ -18,6 +18,10 @@ from pyftpdlib.servers import FTPServer
 
 def main():
     port, user, password, root, stop_file = sys.argv[1:6]
+    # Quiet: under Wine the output of a Linux program reaches the test's own.
+    devnull = os.open(os.devnull, os.O_WRONLY)
+    os.dup2(devnull, 1)
+    os.dup2(devnull, 2)
     authorizer = DummyAuthorizer()
     authorizer.add_user(user, password, root, perm="elradfmwMT")
     handler = FTPHandler
