@@ -43,6 +43,41 @@ LPCWSTR wide(const QString &text)
     return reinterpret_cast<LPCWSTR>(text.utf16());
 }
 
+// A path for the Win32 file functions: absolute with backslashes, and in the
+// "\\?\" form once it is too long for MAX_PATH (a program folder deep below
+// the user's folders), which those functions take at any length.
+QString win32Path(const QString &path)
+{
+    QString native = QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+    if (native.size() < MAX_PATH - 12 || native.startsWith(QLatin1String("\\\\?\\")))
+        return native;
+    if (native.startsWith(QLatin1String("\\\\")))
+        return QStringLiteral("\\\\?\\UNC\\") + native.mid(2);
+    return QStringLiteral("\\\\?\\") + native;
+}
+
+// One argument of a command line as the C runtime's parser splits it again:
+// quoted when it holds blanks or quotes, backslashes doubled before a quote.
+QString quotedArgument(const QString &argument)
+{
+    if (!argument.isEmpty() && !argument.contains(QLatin1Char(' ')) && !argument.contains(QLatin1Char('\t'))
+        && !argument.contains(QLatin1Char('"')))
+        return argument;
+    QString quoted = QStringLiteral("\"");
+    int backslashes = 0;
+    for (const QChar c : argument) {
+        if (c == QLatin1Char('\\')) {
+            ++backslashes;
+            continue;
+        }
+        quoted += QString(c == QLatin1Char('"') ? 2 * backslashes + 1 : backslashes, QLatin1Char('\\'));
+        quoted += c;
+        backslashes = 0;
+    }
+    quoted += QString(2 * backslashes, QLatin1Char('\\')) + QLatin1Char('"');
+    return quoted;
+}
+
 // A Win32 handle closed on every path.
 class Handle
 {
@@ -141,7 +176,10 @@ bool startProgram(const QString &program, const QStringList &arguments)
     if (!info.exists())
         return false;
     const QString file = QDir::toNativeSeparators(info.absoluteFilePath());
-    const QString parameters = arguments.join(QLatin1Char(' '));
+    QStringList quoted;
+    for (const QString &argument : arguments)
+        quoted << quotedArgument(argument);
+    const QString parameters = quoted.join(QLatin1Char(' '));
     const auto result = reinterpret_cast<INT_PTR>(
         ShellExecuteW(nullptr, L"open", reinterpret_cast<LPCWSTR>(file.utf16()),
                       parameters.isEmpty() ? nullptr : reinterpret_cast<LPCWSTR>(parameters.utf16()), nullptr,
@@ -153,7 +191,6 @@ bool windowsVistaOrLater()
 {
     OSVERSIONINFOW info = {};
     info.dwOSVersionInfoSize = sizeof(info);
-#pragma warning(suppress : 4996)
     if (!GetVersionExW(&info))
         return false;
     return info.dwMajorVersion > 5;
@@ -238,7 +275,7 @@ void keepFreedMemoryForReuse()
 
 bool flushFile(const QString &path)
 {
-    const QString native = QDir::toNativeSeparators(path);
+    const QString native = win32Path(path);
     // FlushFileBuffers needs a handle with write access.
     const Handle file(CreateFileW(wide(native), GENERIC_READ | GENERIC_WRITE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
@@ -250,7 +287,7 @@ bool flushFile(const QString &path)
 
 bool readFromDevice(const QString &path, const std::function<bool(const char *, qint64)> &consumer)
 {
-    const QString native = QDir::toNativeSeparators(path);
+    const QString native = win32Path(path);
     // Unbuffered: the data comes from the device, not from the cache. Reads
     // must then be whole sectors into sector-aligned memory; 1 MiB of pages
     // is a multiple of every sector size, and the last read returns the
@@ -283,8 +320,8 @@ bool readFromDevice(const QString &path, const std::function<bool(const char *, 
 
 bool renameOver(const QString &source, const QString &target)
 {
-    const QString from = QDir::toNativeSeparators(source);
-    const QString to = QDir::toNativeSeparators(target);
+    const QString from = win32Path(source);
+    const QString to = win32Path(target);
     return MoveFileExW(wide(from), wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
@@ -325,7 +362,7 @@ QByteArray zipFileFunctions(const QString &path, zlib_filefunc64_def_s *function
 {
     fill_win32_filefunc64W(functions);
     // The functions take a wchar_t text: UTF-16 with its terminating 0.
-    const QString native = QDir::toNativeSeparators(path);
+    const QString native = win32Path(path);
     return QByteArray(reinterpret_cast<const char *>(native.utf16()), int((native.size() + 1) * sizeof(wchar_t)));
 }
 

@@ -1,6 +1,6 @@
 #include "server/updateservice.h"
 
-#include "server/connections.h"
+#include "platform/connections.h"
 
 #include <QDateTime>
 #include <QDir>

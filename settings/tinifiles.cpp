@@ -47,14 +47,16 @@ TIniFiles::TIniFiles(const QString &fileName, bool plainKeys, QObject *parent)
 
 QSettings::Format TIniFiles::iniFormat(const QString &extension)
 {
-    // Qt 6 ignores the case argument for custom formats on this platform;
-    // storedKey()/resolvedKey() do the case-insensitive lookup themselves.
+    // Case-sensitive for Qt on every system: storedKey()/resolvedKey() do the
+    // case-insensitive lookup themselves and keep a file's own spelling. (Qt
+    // on Windows honours a case-insensitive format by folding the keys, and a
+    // write then replaced "[Selected]" with "[selected]".)
     static const QSettings::Format ini = QSettings::registerFormat(QStringLiteral("ini"), readIniDevice,
-                                                                   writeIniDevice, Qt::CaseInsensitive);
+                                                                   writeIniDevice, Qt::CaseSensitive);
     static const QSettings::Format rmd = QSettings::registerFormat(QStringLiteral("rmd"), readIniDevice,
-                                                                   writeIniDevice, Qt::CaseInsensitive);
+                                                                   writeIniDevice, Qt::CaseSensitive);
     static const QSettings::Format ifs = QSettings::registerFormat(QStringLiteral("ifs"), readIniDevice,
-                                                                   writeIniDevice, Qt::CaseInsensitive);
+                                                                   writeIniDevice, Qt::CaseSensitive);
     if (extension == QLatin1String("rmd"))
         return rmd;
     if (extension == QLatin1String("ifs"))

@@ -14,6 +14,7 @@
 #include "support/modalanswerer.h"
 #include "support/proxyfixture.h"
 #include "support/servicefixture.h"
+#include "support/testsystem.h"
 #include "support/workspace.h"
 
 #include <QApplication>
@@ -27,8 +28,6 @@
 #include <QToolButton>
 #include <QtTest>
 
-#include <sys/mount.h>
-#include <unistd.h>
 
 #include <functional>
 #include <memory>
@@ -305,21 +304,18 @@ struct TableRow
 /// Mounts a small tmpfs for the lifetime of the object.
 struct TmpfsMount
 {
-    QByteArray path;
+    QString path;
     bool mounted = false;
     TmpfsMount(const QString &where, const char *options)
-        : path(QFile::encodeName(where))
+        : path(where)
     {
-        mounted = mount("tmpfs", path.constData(), "tmpfs", 0, options) == 0;
+        mounted = TestSystem::mountTmpfs(path, QString::fromLatin1(options));
     }
-    bool makeReadOnly() const
-    {
-        return mount("tmpfs", path.constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
-    }
+    bool makeReadOnly() const { return TestSystem::remountReadOnly(path); }
     ~TmpfsMount()
     {
         if (mounted)
-            umount2(path.constData(), MNT_DETACH);
+            TestSystem::unmount(path);
     }
 };
 
@@ -636,7 +632,7 @@ private slots:
         QFETCH(QString, detail);
         if (!FtpFixture::available())
             QSKIP("the FTP server module is not installed");
-        if (geteuid() != 0)
+        if (!TestSystem::isSuperUser())
             QSKIP("a small disk needs a tmpfs mount (root only)");
         Site site;
         QVERIFY(site.makeCatalogue());
@@ -703,7 +699,7 @@ private slots:
         QFETCH(QString, detail);
         if (!FtpFixture::available())
             QSKIP("the FTP server module is not installed");
-        if (geteuid() != 0)
+        if (!TestSystem::isSuperUser())
             QSKIP("a small card needs a tmpfs mount (root only)");
         Site site;
         QVERIFY(site.makeCatalogue());

@@ -396,7 +396,7 @@ private slots:
         QVERIFY(service.writeFile(QStringLiteral("slow.txt"), QByteArray(400, 's')));
         QVERIFY(service.start());
         QVERIFY(ServiceFixture::writeHttpServerIni(ws.path(), service.port(), QStringLiteral("praxo"),
-                                                   "stall_timeout=2\n"));
+                                                   "stall_timeout=5\n"));
         THttp http;
         QElapsedTimer clock;
         clock.start();
@@ -451,7 +451,7 @@ private slots:
         ws.writeFile(QStringLiteral("password.ini"),
                      "[impostazioni]\npassword=DEMO-0001\nserialnumber=SN9\n");
         QVERIFY(ServiceFixture::writeHttpServerIni(ws.path(), service.port(), QStringLiteral("praxo"),
-                                                   "stall_timeout=2\n"));
+                                                   "stall_timeout=5\n"));
 
         ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
         MainWindow w;

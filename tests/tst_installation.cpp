@@ -5,6 +5,7 @@
 // installation in the same program run.
 #include "app/mainwindow.h"
 #include "archive/tzipfile.h"
+#include "platform/platform.h"
 #include "settings/tinifiles.h"
 #include "support/modalanswerer.h"
 #include "support/workspace.h"
@@ -156,8 +157,11 @@ private slots:
             QVERIFY2(inst.exists(cardFile) == toCard, qPrintable(names.at(i)));
         }
         // The notifier package goes to its own folder in every scope.
-        QVERIFY(QFile::exists(inst.ws.home() + QStringLiteral("/orvane/ov_update_notify/OVUpdateNotify.exe")));
+        const QString notifierFolder = Platform::orvaneFolder() + QStringLiteral("ov_update_notify");
+        QVERIFY(QFile::exists(notifierFolder + QStringLiteral("/OVUpdateNotify.exe")));
         QVERIFY(!inst.exists(QStringLiteral("OVUpdateNotify.exe")));
+        // On Windows the folder is C:/orvane/, outside the workspace.
+        QVERIFY(QDir(notifierFolder).removeRecursively());
     }
 
     void failures_data()

@@ -7,12 +7,14 @@
 #include "app/mainwindow.h"
 #include "archive/tzipfile.h"
 #include "language/ttranslator.h"
+#include "platform/platform.h"
 #include "settings/tinifiles.h"
 #include "settings/tregistrysettings.h"
 #include "support/fatcard.h"
 #include "support/ftpfixture.h"
 #include "support/modalanswerer.h"
 #include "support/servicefixture.h"
+#include "support/testsystem.h"
 #include "support/workspace.h"
 #include "ui/tprogressbox.h"
 
@@ -28,8 +30,6 @@
 #include <QToolButton>
 #include <QtTest>
 
-#include <sys/mount.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -118,7 +118,10 @@ bool planRun(MainWindow &w)
 
 QStringList statusLines(const Site &site)
 {
-    return QString::fromUtf8(site.file(QStringLiteral("stati.log"))).split(QLatin1Char('\n'));
+    // A text file: its lines end with "\r\n" on Windows.
+    QByteArray text = site.file(QStringLiteral("stati.log"));
+    text.replace("\r\n", "\n");
+    return QString::fromUtf8(text).split(QLatin1Char('\n'));
 }
 
 /// A zip holding one file of the given size (zeros, so it stays small).
@@ -257,8 +260,8 @@ private slots:
         QCOMPARE(site.exists(QStringLiteral("card/varno/bbad/bbad_auto.dat")), card);
         QCOMPARE(site.exists(QStringLiteral("card/varno/diag/auto/ita/ad.dat")), card);
         QVERIFY(!site.exists(QStringLiteral("card/varno/db/auto.db.txt")) || card);
-        // The notifier goes to the home folder whatever the scope.
-        QVERIFY(QFile::exists(site.ws.home() + QStringLiteral("/orvane/ov_update_notify/OVUpdateNotify.exe")));
+        // The notifier goes to the maker's folder whatever the scope.
+        QVERIFY(QFile::exists(Platform::orvaneFolder() + QStringLiteral("ov_update_notify/OVUpdateNotify.exe")));
         // With both sides the PC's language file is copied onto the card.
         if (pc && card)
             QCOMPARE(site.file(QStringLiteral("card/varno/language.ini")), site.file(QStringLiteral("language.ini")));
@@ -381,20 +384,20 @@ private slots:
     {
         if (!FtpFixture::available())
             QSKIP("the FTP server module is not installed");
-        if (geteuid() != 0)
+        if (!TestSystem::isSuperUser())
             QSKIP("a small card needs a tmpfs mount (root only)");
         Site site;
         QVERIFY(site.start(1, 1));
         // A diagnosis package for the card larger than the card's free room.
         QVERIFY(writeLargePackage(site.catalogue.filePath(QStringLiteral("praxo/ad/auto/ita/ad_auto_ita_1.10.zip")),
                                   QStringLiteral("diag/auto/ita/ad.dat"), 8 << 20));
-        const QByteArray cardPath = QFile::encodeName(site.ws.filePath(QStringLiteral("card")));
-        if (mount("tmpfs", cardPath.constData(), "tmpfs", 0, "size=1m") != 0)
+        const QString cardPath = site.ws.filePath(QStringLiteral("card"));
+        if (!TestSystem::mountTmpfs(cardPath, QStringLiteral("size=1m")))
             QSKIP("tmpfs cannot be mounted here");
         struct Unmount
         {
-            QByteArray path;
-            ~Unmount() { umount(path.constData()); }
+            QString path;
+            ~Unmount() { TestSystem::unmount(path); }
         } unmount { cardPath };
         site.ws.writeFile(QStringLiteral("card/varno/main"), "EXEC_VERSION=1.00");
         site.ws.makeDir(QStringLiteral("card/qte"));

@@ -231,7 +231,7 @@ private slots:
                  QStringList{QStringLiteral("E' presente un aggiornamento del software. Premere ok per continuare.")});
         QCOMPARE(exitCode, QStringLiteral("0"));
         QTRY_VERIFY(QFile::exists(record));
-        QTRY_VERIFY(inst.ws.readFile(QStringLiteral("started.txt")).contains("DIR=" + QDir::currentPath().toLocal8Bit()));
+        QTRY_VERIFY(inst.ws.readFile(QStringLiteral("started.txt")).contains("DIR=" + QDir::toNativeSeparators(QDir::currentPath()).toLocal8Bit()));
         QCOMPARE(child<QStackedWidget>(w, "stackedWidget")->currentIndex(), 0);
         qunsetenv("UH_RECORDARGS_FILE");
     }

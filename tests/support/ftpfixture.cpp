@@ -12,8 +12,24 @@
 namespace {
 
 // Debian's own interpreter carries the packaged FTP server module; another
-// python3 first on PATH may not.
-const QString interpreter = QStringLiteral("/usr/bin/python3");
+// python3 first on PATH may not. Under Wine both are Linux programs seen
+// through drive Z:.
+const QString interpreter = QStringLiteral(UPDATE_HUB_HOST_ROOT "/usr/bin/python3");
+const QString serverScript = QStringLiteral(UPDATE_HUB_SOURCE_DIR "/tests/helpers/ftpserver.py");
+
+// A path as the Linux interpreter names it: without Wine's drive Z:.
+QString hostPath(const QString &path)
+{
+    const QString root = QStringLiteral(UPDATE_HUB_HOST_ROOT);
+    return !root.isEmpty() && path.startsWith(root, Qt::CaseInsensitive) ? path.mid(root.size()) : path;
+}
+
+bool portAnswers(int port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
+    return socket.waitForConnected(500);
+}
 
 int freeLoopbackPort()
 {
@@ -28,6 +44,8 @@ int freeLoopbackPort()
 FtpFixture::FtpFixture(const QString &user, const QString &password)
     : m_user(user)
     , m_password(password)
+    // Under Wine the served folder must be one the Linux server can name.
+    , m_root(QStringLiteral(UPDATE_HUB_BINARY_DIR "/ftp-XXXXXX"))
 {
 }
 
@@ -38,12 +56,15 @@ FtpFixture::~FtpFixture()
 
 bool FtpFixture::available()
 {
-    if (!QFileInfo::exists(interpreter))
-        return false;
-    QProcess check;
-    check.start(interpreter, { QStringLiteral("-c"), QStringLiteral("import pyftpdlib") });
-    return check.waitForFinished(20000) && check.exitStatus() == QProcess::NormalExit
-        && check.exitCode() == 0;
+    // A server that starts and greets: under Wine a Linux program's end and
+    // exit code cannot be waited for, so running a check would tell nothing.
+    static const bool ok = [] {
+        if (!QFileInfo::exists(interpreter) || !QFileInfo::exists(serverScript))
+            return false;
+        FtpFixture probe(QStringLiteral("probe"), QStringLiteral("probe"));
+        return probe.start();
+    }();
+    return ok;
 }
 
 bool FtpFixture::start()
@@ -64,21 +85,20 @@ bool FtpFixture::startOnce()
     m_port = freeLoopbackPort();
     if (m_port == 0)
         return false;
-    // The server logs every command; readiness is checked below instead.
+    QFile::remove(stopFile());
     m_process.setStandardOutputFile(QProcess::nullDevice());
     m_process.setStandardErrorFile(QProcess::nullDevice());
-    m_process.start(interpreter,
-                    { QStringLiteral("-m"), QStringLiteral("pyftpdlib"), QStringLiteral("-i"),
-                      QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(m_port),
-                      QStringLiteral("-u"), m_user, QStringLiteral("-P"), m_password, QStringLiteral("-w"),
-                      QStringLiteral("-d"), m_root.path() });
+    // Plain arguments: Wine passes a quoted one to a Linux program in pieces.
+    m_process.start(interpreter, { hostPath(serverScript), QString::number(m_port), m_user, m_password,
+                                   hostPath(m_root.path()), hostPath(stopFile()) });
     if (!m_process.waitForStarted(10000))
         return false;
 
     // Ready once a client receives the "220" greeting.
     const QDeadlineTimer deadline(20000);
     while (!deadline.hasExpired()) {
-        if (m_process.state() != QProcess::Running)
+        // Under Wine a Linux program seems to end at once with exit code 0.
+        if (m_process.state() != QProcess::Running && m_process.exitCode() != 0)
             return false;
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(m_port));
@@ -92,12 +112,26 @@ bool FtpFixture::startOnce()
     return false;
 }
 
+QString FtpFixture::stopFile() const
+{
+    return m_root.path() + QStringLiteral(".stop");
+}
+
 void FtpFixture::stop()
 {
+    // The stop file ends a server that cannot be killed (under Wine); then
+    // the port refuses connections within a moment.
+    QFile stop(stopFile());
+    const bool asked = m_port != 0 && stop.open(QIODevice::WriteOnly);
+    stop.close();
     if (m_process.state() != QProcess::NotRunning) {
         m_process.kill();
-        m_process.waitForFinished(10000);
+        m_process.waitForFinished(2000); // a Linux program under Wine cannot be waited for
     }
+    const QDeadlineTimer deadline(5000);
+    while (asked && portAnswers(m_port) && !deadline.hasExpired())
+        QThread::msleep(50);
+    QFile::remove(stopFile());
 }
 
 bool FtpFixture::makeDir(const QString &relative) const

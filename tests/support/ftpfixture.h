@@ -6,8 +6,9 @@
 #include <QTemporaryDir>
 
 /// A real FTP server on a free loopback port for one test: the system's
-/// pyftpdlib run by /usr/bin/python3 with one account that may write, serving
-/// a fresh temporary folder. The server is killed on destruction.
+/// pyftpdlib run by /usr/bin/python3 (tests/helpers/ftpserver.py) with one
+/// account that may write, serving a fresh temporary folder of the build
+/// folder. The server is stopped on destruction.
 class FtpFixture
 {
 public:
@@ -21,7 +22,7 @@ public:
 
     /// Starts the server and waits until it greets a client; false on failure.
     bool start();
-    /// Kills the server (the port then refuses connections).
+    /// Stops the server (the port then refuses connections).
     void stop();
 
     int port() const { return m_port; }
@@ -35,6 +36,7 @@ public:
 
 private:
     bool startOnce();
+    QString stopFile() const;
 
     QString m_user;
     QString m_password;

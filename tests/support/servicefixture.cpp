@@ -68,10 +68,16 @@ bool ServiceFixture::start(const QStringList &extraArguments)
 void ServiceFixture::stop()
 {
     if (m_process.state() != QProcess::NotRunning) {
-        m_process.terminate();
+        // The service ends when its standard input closes (--watch-stdin):
+        // that also reaches a console program on Windows, which gets no
+        // close request from terminate().
+        m_process.closeWriteChannel();
         if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
+            m_process.terminate();
+            if (!m_process.waitForFinished(5000)) {
+                m_process.kill();
+                m_process.waitForFinished(5000);
+            }
         }
     }
     m_port = 0;

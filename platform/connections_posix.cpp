@@ -1,4 +1,4 @@
-#include "server/connections.h"
+#include "platform/connections.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
