@@ -4,11 +4,13 @@
 #include "ui_mainwindow.h"
 
 #include "update/fileinventory.h"
+#include "update/installtransaction.h"
 #include "app/uitext.h"
 #include "platform/platform.h"
 
 #include <QDir>
 #include <QFile>
+#include <QLockFile>
 #include <QLoggingCategory>
 #include <QtConcurrent>
 
@@ -33,13 +35,64 @@ QString MainWindow::findCardRoot()
             continue;
         // Another removable drive (a memory stick, say) may come first: keep
         // looking until a drive carries the card's signature.
-        if (QFile::exists(root + QStringLiteral("varno/main")) && QDir(root + QStringLiteral("qte")).exists()) {
+        if (hasCardSignature(root) || InstallTransaction::inFlight(root + QStringLiteral(".update_hub/"))) {
             found = root;
             break;
         }
     }
     qCDebug(lcApp) << "card root:" << found;
     return found;
+}
+
+bool MainWindow::hasCardSignature(const QString &root)
+{
+    return QFile::exists(root + QStringLiteral("varno/main")) && QDir(root + QStringLiteral("qte")).exists();
+}
+
+bool MainWindow::locateCard(bool atStartUp)
+{
+    const QString found = findCardRoot();
+    if (found.isEmpty()) {
+        cardRoot.clear();
+        // The PC side of an interrupted installation is mended all the same.
+        recoverInterruptedInstallation();
+        showCardMissingMessage();
+        return false;
+    }
+    // One updater per card: a second one, from another program folder,
+    // would stage and commit over the first one's installation.
+    if (!cardLock || cardLockRoot != found) {
+        releaseCardLock();
+        cardLock = lockStateFolder(found + QStringLiteral(".update_hub/"));
+        if (!cardLock) {
+            cardRoot.clear();
+            refused = atStartUp;
+            showRunningMessage();
+            return false;
+        }
+        cardLockRoot = found;
+    }
+    cardRoot = found;
+    if (!recoverInterruptedInstallation())
+        return false;
+    // After the recovery, the usual rules: a card in flight that is not the
+    // instrument's card is no card.
+    if (!hasCardSignature(cardRoot)) {
+        cardRoot.clear();
+        releaseCardLock();
+        showCardMissingMessage();
+        return false;
+    }
+    return true;
+}
+
+void MainWindow::releaseCardLock()
+{
+    if (!cardLock)
+        return;
+    cardLock.reset();
+    QDir().rmdir(cardLockRoot + QStringLiteral(".update_hub")); // only when empty
+    cardLockRoot.clear();
 }
 
 bool MainWindow::testCardWritable()
