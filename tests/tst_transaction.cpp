@@ -298,8 +298,9 @@ private slots:
         QTest::addColumn<bool>("withMain");
         QTest::newRow("pc and card") << false;
         // The instrument's program is set aside during the commit: the card
-        // in flight must still be found and mended.
-        QTest::newRow("card program replaced") << true;
+        // in flight must still be found and mended. Only the operations
+        // around its move; all others are the first row's.
+        QTest::newRow("card program replaced, around its move") << true;
     }
 
     void interruptedAtEveryOperation()
@@ -308,22 +309,42 @@ private slots:
         packages = basePackages;
         if (withMain)
             packages[1].entries.insert(QStringLiteral("main"), "EXEC_VERSION=2.00");
+        const auto begun = [](const Site &site, int code) {
+            bool allMoved = true;
+            for (const Placement &placement : placements)
+                allMoved = allMoved && packageState(site, placement) == QLatin1String("new");
+            return code == 0 || allMoved || decided(site);
+        };
+        const QByteArray oldMain = oldCard.value(QStringLiteral("card/varno/main"));
+        const QByteArray newMain = packages.at(1).entries.value(QStringLiteral("main"));
+        // The first file operation after which the card's program is no
+        // longer the old one, found by halving.
+        int first = 1;
+        for (int last = 200; withMain && first < last;) {
+            const int middle = (first + last) / 2;
+            Site probe;
+            QVERIFY(probe.setUp());
+            const int code = runChild(probe, "install", middle);
+            if (code == 0 || probe.ws.readFile(QStringLiteral("card/varno/main")) != oldMain)
+                last = middle;
+            else
+                first = middle + 1;
+        }
         bool completed = false;
+        bool mainMoved = false;
         int interrupted = 0;
-        for (int stopAt = 1; stopAt < 200 && !completed; ++stopAt) {
+        for (int stopAt = qMax(1, first - 1); stopAt < 200 && !completed && !mainMoved; ++stopAt) {
             Site site;
             QVERIFY(site.setUp());
             const int code = runChild(site, "install", stopAt);
             QVERIFY2(code == 0 || code == Platform::faultExitCode, qPrintable(QString::number(code)));
             completed = code == 0;
+            mainMoved = withMain && site.ws.readFile(QStringLiteral("card/varno/main")) == newMain;
             // One decision for both sides: once the record holds the
             // transaction, both are completed, before it both are undone;
             // after the last move the clean-up removes the journals, and
             // then every file is in place already.
-            bool allMoved = true;
-            for (const Placement &placement : placements)
-                allMoved = allMoved && packageState(site, placement) == QLatin1String("new");
-            const QString both = completed || allMoved || decided(site) ? QStringLiteral("new/new") : QStringLiteral("old/old");
+            const QString both = begun(site, code) ? QStringLiteral("new/new") : QStringLiteral("old/old");
             const QStringList expected = { both, both };
             if (!completed) {
                 ++interrupted;
@@ -359,8 +380,9 @@ private slots:
             { MainWindow again; }
             QCOMPARE(int(answerer.messages().size()), shown);
         }
-        QVERIFY(completed);
-        QVERIFY2(interrupted > 30, qPrintable(QString::number(interrupted)));
+        QVERIFY(completed || mainMoved);
+        // The second row: at least the kill with the program set aside.
+        QVERIFY2(interrupted > (withMain ? 1 : 30), qPrintable(QString::number(interrupted)));
     }
 
     void failuresChangeNothing_data()
