@@ -1,11 +1,13 @@
 // The installation as a transaction: a small manual installation to the PC
 // and the card, ended by the platform's fault hook before each of its file
 // operations in turn (in a child process), then started again; a recovery
-// that is itself interrupted; a staged file that reads back wrong; another
-// card at installation time; damaged or stray state left on the card; and a
-// second updater in the same program folder. After each, every package is
-// all old or all new on each side, byte for byte, with the version files to
-// match, and nothing else lies outside ".update_hub".
+// that is itself interrupted; a card in flight found late; a staged file that
+// reads back wrong; another card at installation time; damaged or stray state
+// left on the card; files lost or changed before a recovery; and a second
+// updater in the same program folder, on the same card or notifier folder.
+// After each, every package is all old or all new on both sides together,
+// byte for byte, with the version files to match, and nothing else lies
+// outside ".update_hub" -- or the recovery says it failed and leaves it.
 #include "update/installtransaction.h"
 #include "app/mainwindow.h"
 #include "archive/tzipfile.h"
