@@ -59,6 +59,9 @@ public:
     /// installation left in flight on every side and then applies the card
     /// rules. Shows the message of whatever fails and returns false then.
     bool locateCard(bool atStartUp = false);
+    /// The lock of the card at root, held while the card is worked on
+    /// (recovery, installation); false when another updater holds it.
+    bool lockCard(const QString &root);
     void releaseCardLock();
     void showRunningMessage();
     /// The card write test; shows its message and returns false on failure.

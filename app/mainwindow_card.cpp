@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLockFile>
+#include <QScopeGuard>
 #include <QLoggingCategory>
 #include <QtConcurrent>
 
@@ -60,18 +61,14 @@ bool MainWindow::locateCard(bool atStartUp)
         return false;
     }
     // One updater per card: a second one, from another program folder,
-    // would stage and commit over the first one's installation.
-    if (!cardLock || cardLockRoot != found) {
-        releaseCardLock();
-        cardLock = lockStateFolder(found + QStringLiteral(".update_hub/"));
-        if (!cardLock) {
-            cardRoot.clear();
-            refused = atStartUp;
-            showRunningMessage();
-            return false;
-        }
-        cardLockRoot = found;
+    // would recover, stage and commit over the first one's work.
+    if (!lockCard(found)) {
+        cardRoot.clear();
+        refused = atStartUp;
+        showRunningMessage();
+        return false;
     }
+    const auto unlock = qScopeGuard([this] { releaseCardLock(); });
     cardRoot = found;
     if (!recoverInterruptedInstallation())
         return false;
@@ -83,6 +80,18 @@ bool MainWindow::locateCard(bool atStartUp)
         showCardMissingMessage();
         return false;
     }
+    return true;
+}
+
+bool MainWindow::lockCard(const QString &root)
+{
+    // Held only while the card is worked on: an open file on the card would
+    // keep the system from ejecting or remounting it between runs.
+    releaseCardLock();
+    cardLock = lockStateFolder(root + QStringLiteral(".update_hub/"));
+    if (!cardLock)
+        return false;
+    cardLockRoot = root;
     return true;
 }
 

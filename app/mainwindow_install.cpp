@@ -27,6 +27,7 @@
 #include <QFutureWatcher>
 #include <QLoggingCategory>
 #include <QThreadPool>
+#include <QScopeGuard>
 #include <QTimer>
 #include <QtConcurrent>
 
@@ -439,6 +440,13 @@ bool MainWindow::installPackages()
     // Everything goes into staging first: ".update_hub" on the card and in
     // the work folder (and beside the notifier's folder); the installation's
     // folders change only in the commit below.
+    // One updater at a time works on a card.
+    if (cardCovered && !lockCard(cardRoot)) {
+        progressBox->close();
+        showRunningMessage();
+        return false;
+    }
+    const auto unlockCard = qScopeGuard([this] { releaseCardLock(); });
     // Nothing is staged over a side that an earlier installation left in
     // flight (a card put in again, a card found late): it is mended first.
     if (!recoverInterruptedInstallation()) {
