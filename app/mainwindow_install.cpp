@@ -550,7 +550,9 @@ bool MainWindow::installPackages()
     // From here the installation completes: a cancel is no longer taken, so
     // a commit is never left half done.
     cancelStage = CancelStage::Finishing;
-    if (!transaction.writeJournal()) {
+    // Writing the journals reads every file a move replaces (its size and
+    // CRC-32 go into them): beside the event loop too.
+    if (!runResponsive([&transaction] { return transaction.writeJournal(); })) {
         transaction.rollback();
         return failedExtraction(transaction.failedLabel());
     }
