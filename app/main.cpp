@@ -38,6 +38,9 @@ int main(int argc, char *argv[])
     int result = 0;
     {
         MainWindow window;
+        // Another updater at work on the same card or notifier folder.
+        if (window.startRefused())
+            return 0;
         window.show();
         scheduleStartCheck(window);
         result = app.exec();

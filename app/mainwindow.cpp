@@ -28,6 +28,7 @@
 #include <QPixmap>
 #include <QMouseEvent>
 #include <QSettings>
+#include <QSysInfo>
 #include <QTimer>
 #include <QWindow>
 #include <QtConcurrent>
@@ -143,19 +144,24 @@ MainWindow::MainWindow(QWidget *parent)
         return;
     }
 
-    if (updatePalm == 1) {
-        cardRoot = findCardRoot();
-        if (cardRoot.isEmpty()) {
-            // The PC side of an interrupted installation is mended all the same.
-            recoverInterruptedInstallation();
-            showCardMissingMessage();
-            return;
-        }
-        cardIdentity = Platform::volumeIdentity(cardRoot);
+    // Updaters of other program folders share the notifier's folder.
+    notifierLock = lockStateFolder(Platform::orvaneFolder() + QStringLiteral(".update_hub/"));
+    if (!notifierLock) {
+        refused = true;
+        showRunningMessage();
+        return;
     }
 
-    // Before the inventory: it describes the installation as recovered.
-    recoverInterruptedInstallation();
+    // Before the inventory: it describes the installation as recovered. A
+    // side that cannot be mended leaves the inventory unstarted, so that
+    // the next run's card search tries again.
+    if (updatePalm == 1) {
+        if (!locateCard(true))
+            return;
+        cardIdentity = Platform::volumeIdentity(cardRoot);
+    } else {
+        recoverInterruptedInstallation();
+    }
     setStyleSheet(QString::fromLatin1(scrollBarStyle));
     startInventory();
     windowsVistaOrLater = Platform::windowsVistaOrLater();
@@ -173,12 +179,19 @@ MainWindow::~MainWindow()
     delete notifier;
     delete progressBox;
     delete ui;
+    releaseCardLock();
+    if (notifierLock) {
+        notifierLock.reset();
+        QDir().rmdir(Platform::orvaneFolder() + QStringLiteral(".update_hub")); // only when empty
+    }
 }
 
 std::unique_ptr<QLockFile> MainWindow::lockProgramFolder()
 {
     auto lock = std::make_unique<QLockFile>(QStringLiteral("update_hub.lock"));
-    // A lock whose updater is gone (crashed, killed) is taken over at once.
+    // A lock whose updater is gone (crashed, killed) is taken over at once;
+    // one whose updater still runs is never stale, however old.
+    lock->setStaleLockTime(0);
     if (lock->tryLock(0))
         return lock;
     qCDebug(lcApp) << "program folder locked:" << lock->error();
@@ -189,6 +202,38 @@ std::unique_ptr<QLockFile> MainWindow::lockProgramFolder()
                    Qt::NoTextInteraction);
     box.exec();
     return nullptr;
+}
+
+std::unique_ptr<QLockFile> MainWindow::lockStateFolder(const QString &stateFolder)
+{
+    QDir().mkpath(stateFolder);
+    auto lock = std::make_unique<QLockFile>(stateFolder + QStringLiteral("update_hub.lock"));
+    lock->setStaleLockTime(0);
+    if (lock->tryLock(0))
+        return lock;
+    if (lock->error() == QLockFile::LockFailedError) {
+        // A card carried over from another PC may bring the lock of an
+        // updater that ended there: no updater of this PC holds it.
+        qint64 pid = 0;
+        QString host;
+        QString application;
+        if (!lock->getLockInfo(&pid, &host, &application) || host == QSysInfo::machineHostName()
+            || !lock->removeStaleLockFile() || !lock->tryLock(0)) {
+            qCDebug(lcApp).noquote() << "locked by another updater:" << stateFolder << pid << host;
+            return nullptr;
+        }
+        return lock;
+    }
+    // A folder that cannot hold a lock (a write-protected card) keeps no
+    // updater out; the write test speaks for such a card.
+    qCDebug(lcApp).noquote() << "cannot lock" << stateFolder << lock->error();
+    return lock;
+}
+
+void MainWindow::showRunningMessage()
+{
+    showMessage(text("Attenzione"), text("Il programma di aggiornamento è già in esecuzione."), QStringLiteral("Ok"),
+                QStringLiteral(" "));
 }
 
 int MainWindow::scopeFor(int pc, int palm)
@@ -277,19 +322,16 @@ void MainWindow::on_tbDownload_clicked()
         return;
 
     if (updatePalm == 1) {
-        cardRoot = findCardRoot();
-        if (cardRoot.isEmpty()) {
-            showCardMissingMessage();
+        // An installation left in flight on the card is mended first, as at
+        // start-up, whenever the card is searched again.
+        if (!locateCard())
             return;
-        }
         if (!testCardWritable())
             return;
         cardIdentity = Platform::volumeIdentity(cardRoot);
         // A card missing at start-up left the inventory unstarted: without it
-        // the installation could not tell which files it lost. An installation
-        // left in flight on that card is mended first, as at start-up.
+        // the installation could not tell which files it lost.
         if (!inventoryStarted()) {
-            recoverInterruptedInstallation();
             setStyleSheet(QString::fromLatin1(scrollBarStyle));
             startInventory();
             windowsVistaOrLater = Platform::windowsVistaOrLater();

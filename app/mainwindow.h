@@ -48,8 +48,22 @@ public:
                     const QString &separator);
 
     /// Root of the first removable drive that carries the instrument's card
-    /// (ends with "/"), or an empty text.
+    /// (ends with "/"), or an empty text. A drive with an installation in
+    /// flight in its ".update_hub" counts as well: what the installation set
+    /// aside may be the very files that make the card recognisable.
     static QString findCardRoot();
+    /// True when the drive at root carries the card's files ("varno/main"
+    /// and the folder "qte").
+    static bool hasCardSignature(const QString &root);
+    /// The card search of a run: finds the card, takes its lock, mends an
+    /// installation left in flight on every side and then applies the card
+    /// rules. Shows the message of whatever fails and returns false then.
+    bool locateCard(bool atStartUp = false);
+    /// The lock of the card at root, held while the card is worked on
+    /// (recovery, installation); false when another updater holds it.
+    bool lockCard(const QString &root);
+    void releaseCardLock();
+    void showRunningMessage();
     /// The card write test; shows its message and returns false on failure.
     bool testCardWritable();
 
@@ -72,13 +86,22 @@ public:
     /// Copies source beside target and renames the copy over target.
     static bool replaceFile(const QString &source, const QString &target);
     /// Finishes or undoes an installation that a previous run left in flight
-    /// (PC, notifier folder, card) and says so.
-    void recoverInterruptedInstallation();
+    /// (PC, notifier folder, card) and says so. False, after its message,
+    /// when a side could not be brought back: nothing may be installed then.
+    bool recoverInterruptedInstallation();
+    /// The record that decides the commit of every side of an installation.
+    static QString decisionRecord();
     /// The state folder of installations on the PC side.
     static QString pcStateFolder();
     /// The lock that keeps a second updater out of the program folder; null,
     /// after the message, when another updater holds it.
     static std::unique_ptr<QLockFile> lockProgramFolder();
+    /// The lock of one more updater's folder (the card's or the notifier's
+    /// ".update_hub"); null when another updater holds it.
+    static std::unique_ptr<QLockFile> lockStateFolder(const QString &stateFolder);
+    /// True when the window found another updater at work on its card or
+    /// notifier folder and must not be used.
+    bool startRefused() const { return refused; }
     /// Packs "plugins/log" and "plugins/log/ovp" into archives, uploads and removes them.
     void uploadLogArchives();
 
@@ -277,6 +300,11 @@ private:
     bool cancelPending = false;
     bool closeAfterWork = false;
     bool closeNow = false;
+    bool refused = false;
+    // Single-instance locks beside the program folder's.
+    std::unique_ptr<QLockFile> notifierLock;
+    std::unique_ptr<QLockFile> cardLock;
+    QString cardLockRoot;
     bool dragging = false;
     QPoint dragOffset;
     // Download run: bytes counted as done before the current transfer's own.

@@ -4,11 +4,14 @@
 #include "ui_mainwindow.h"
 
 #include "update/fileinventory.h"
+#include "update/installtransaction.h"
 #include "app/uitext.h"
 #include "platform/platform.h"
 
 #include <QDir>
 #include <QFile>
+#include <QLockFile>
+#include <QScopeGuard>
 #include <QLoggingCategory>
 #include <QtConcurrent>
 
@@ -33,13 +36,72 @@ QString MainWindow::findCardRoot()
             continue;
         // Another removable drive (a memory stick, say) may come first: keep
         // looking until a drive carries the card's signature.
-        if (QFile::exists(root + QStringLiteral("varno/main")) && QDir(root + QStringLiteral("qte")).exists()) {
+        if (hasCardSignature(root) || InstallTransaction::inFlight(root + QStringLiteral(".update_hub/"))) {
             found = root;
             break;
         }
     }
     qCDebug(lcApp) << "card root:" << found;
     return found;
+}
+
+bool MainWindow::hasCardSignature(const QString &root)
+{
+    return QFile::exists(root + QStringLiteral("varno/main")) && QDir(root + QStringLiteral("qte")).exists();
+}
+
+bool MainWindow::locateCard(bool atStartUp)
+{
+    const QString found = findCardRoot();
+    if (found.isEmpty()) {
+        cardRoot.clear();
+        // The PC side of an interrupted installation is mended all the same.
+        recoverInterruptedInstallation();
+        showCardMissingMessage();
+        return false;
+    }
+    // One updater per card: a second one, from another program folder,
+    // would recover, stage and commit over the first one's work.
+    if (!lockCard(found)) {
+        cardRoot.clear();
+        refused = atStartUp;
+        showRunningMessage();
+        return false;
+    }
+    const auto unlock = qScopeGuard([this] { releaseCardLock(); });
+    cardRoot = found;
+    if (!recoverInterruptedInstallation())
+        return false;
+    // After the recovery, the usual rules: a card in flight that is not the
+    // instrument's card is no card.
+    if (!hasCardSignature(cardRoot)) {
+        cardRoot.clear();
+        releaseCardLock();
+        showCardMissingMessage();
+        return false;
+    }
+    return true;
+}
+
+bool MainWindow::lockCard(const QString &root)
+{
+    // Held only while the card is worked on: an open file on the card would
+    // keep the system from ejecting or remounting it between runs.
+    releaseCardLock();
+    cardLock = lockStateFolder(root + QStringLiteral(".update_hub/"));
+    if (!cardLock)
+        return false;
+    cardLockRoot = root;
+    return true;
+}
+
+void MainWindow::releaseCardLock()
+{
+    if (!cardLock)
+        return;
+    cardLock.reset();
+    QDir().rmdir(cardLockRoot + QStringLiteral(".update_hub")); // only when empty
+    cardLockRoot.clear();
 }
 
 bool MainWindow::testCardWritable()

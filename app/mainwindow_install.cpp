@@ -29,6 +29,8 @@
 #include <QFutureWatcher>
 #include <QLoggingCategory>
 #include <QThreadPool>
+#include <QScopeGuard>
+#include <QTimer>
 #include <QtConcurrent>
 
 Q_DECLARE_LOGGING_CATEGORY(lcApp)
@@ -557,6 +559,21 @@ bool MainWindow::installPackages()
     // Everything goes into staging first: ".update_hub" on the card and in
     // the work folder (and beside the notifier's folder); the installation's
     // folders change only in the commit below.
+    // One updater at a time works on a card.
+    if (cardCovered && !lockCard(cardRoot)) {
+        progressBox->close();
+        showRunningMessage();
+        return false;
+    }
+    const auto unlockCard = qScopeGuard([this] { releaseCardLock(); });
+    // Nothing is staged over a side that an earlier installation left in
+    // flight (a card put in again, a card found late): it is mended first.
+    if (!recoverInterruptedInstallation()) {
+        progressBox->close();
+        return false;
+    }
+    progressBox->setTitle(tx("Attenzione"));
+    progressBox->setMessage(tx(" estrazione archivio aggiornamenti in corso... "));
     const auto noRoomMessage = [this]() {
         showMessage(text("Attenzione"),
                     text("Spazio su memory card insufficiente per contenere l'aggiornamento.") + QLatin1Char('|')
@@ -640,6 +657,7 @@ bool MainWindow::installPackages()
     }
 
     InstallTransaction transaction;
+    transaction.setDecisionRecord(decisionRecord());
     const int pcSide = pcCovered ? transaction.addSide(QStringLiteral("./"), pcStateFolder()) : -1;
     const int cardSide = cardCovered ? transaction.addSide(cardRoot, cardRoot + QStringLiteral(".update_hub/")) : -1;
     int notifierSide = -1;
@@ -783,7 +801,9 @@ bool MainWindow::installPackages()
     // From here the installation completes: a cancel is no longer taken, so
     // a commit is never left half done.
     cancelStage = CancelStage::Finishing;
-    if (!transaction.writeJournal())
+    // Writing the journals reads every file a move replaces (its size and
+    // CRC-32 go into them): beside the event loop too.
+    if (!runResponsive([&transaction] { return transaction.writeJournal(); }))
         return undo(transaction.failedLabel());
     // A move that fails is undone with those before it.
     if (!runResponsive([&transaction] { return transaction.commit(); }))
@@ -843,30 +863,56 @@ QString MainWindow::pcStateFolder()
     return QStringLiteral("work/.update_hub/");
 }
 
-void MainWindow::recoverInterruptedInstallation()
+QString MainWindow::decisionRecord()
+{
+    return pcStateFolder() + QStringLiteral("decisions");
+}
+
+bool MainWindow::recoverInterruptedInstallation()
 {
     using Recovery = InstallTransaction::Recovery;
-    QList<Recovery> outcomes;
-    // The download cache of the work folder is no part of an installation.
-    outcomes << InstallTransaction::recover(QStringLiteral("./"), pcStateFolder(), { QStringLiteral("downloads") });
     const QString folder = Platform::orvaneFolder();
-    outcomes << InstallTransaction::recover(folder, folder + QStringLiteral(".update_hub/"));
-    if (!cardRoot.isEmpty())
-        outcomes << InstallTransaction::recover(cardRoot, cardRoot + QStringLiteral(".update_hub/"));
+    const QString card = cardRoot;
+    // Finishing a large commit on a slow card takes a while: after a second
+    // the progress window says what happens, and the event loop keeps the
+    // windows painted meanwhile.
+    QTimer slow;
+    slow.setSingleShot(true);
+    connect(&slow, &QTimer::timeout, this, [this] {
+        progressBox->setTitle(tx("Attenzione"));
+        progressBox->setMessage(tx("Ripristino della memory card..."));
+        progressBox->show();
+    });
+    slow.start(1000);
+    QList<Recovery> outcomes;
+    runResponsive([&outcomes, folder, card] {
+        // The download cache of the work folder is no part of an installation.
+        outcomes << InstallTransaction::recover(QStringLiteral("./"), pcStateFolder(), { QStringLiteral("downloads") },
+                                                decisionRecord());
+        outcomes << InstallTransaction::recover(folder, folder + QStringLiteral(".update_hub/"), {}, decisionRecord());
+        if (!card.isEmpty())
+            outcomes << InstallTransaction::recover(card, card + QStringLiteral(".update_hub/"), {}, decisionRecord());
+        return true;
+    });
+    if (!slow.isActive())
+        progressBox->close();
+    slow.stop();
     if (outcomes.count(Recovery::Nothing) == outcomes.size())
-        return;
+        return true;
     qCDebug(lcApp) << "interrupted installation recovered:" << int(outcomes.value(0)) << int(outcomes.value(1))
                    << int(outcomes.value(2));
     if (outcomes.contains(Recovery::Failed)) {
-        // Left as it is; the next start tries again.
+        // Left as it is: a later start or card search tries again, and no
+        // installation starts over it meanwhile.
         showMessage(text("Attenzione"),
-                    text("L'ultimo aggiornamento si è interrotto.") + QLatin1Char('|')
-                        + text("Ripetere l'aggiornamento."),
+                    text("La memory card non può essere riportata a uno stato coerente.") + QLatin1Char('|')
+                        + text("Non rimuovere la memory card e contattare l'assistenza."),
                     QStringLiteral("Ok"), QStringLiteral(" "));
-        return;
+        return false;
     }
     showMessage(text("Attenzione"),
                 text("L'ultimo aggiornamento si è interrotto.") + QLatin1Char('|')
                     + text("La memory card è stata riportata a uno stato coerente."),
                 QStringLiteral("Ok"), QStringLiteral(" "));
+    return true;
 }

@@ -38,13 +38,8 @@ bool MainWindow::prepareManualRun(TWaitBox &waitBox)
 {
     // A manual run uses the card found at start-up; when there was none, the
     // card side would land in the PC folder instead, so look for it once more.
-    if (updatePalm == 1 && cardRoot.isEmpty()) {
-        cardRoot = findCardRoot();
-        if (cardRoot.isEmpty()) {
-            showCardMissingMessage();
-            return false;
-        }
-    }
+    if (updatePalm == 1 && cardRoot.isEmpty() && !locateCard())
+        return false;
 
     // The card the installation is planned for.
     cardIdentity = cardRoot.isEmpty() ? QString() : Platform::volumeIdentity(cardRoot);

@@ -97,6 +97,10 @@ bool readFromDevice(const QString &path, const std::function<bool(const char *, 
 /// target (both on the same volume): there is never a moment without a file
 /// at target. False when the system refuses.
 bool renameOver(const QString &source, const QString &target);
+/// Renames source to target only while nothing is at target: never
+/// replaces a file there, also not when the system cannot say whether one
+/// is there. False when target exists or the system refuses.
+bool renameNew(const QString &source, const QString &target);
 
 /// Makes a folder's entries (created, renamed, removed) durable on its
 /// device. True where the system has no such step.

@@ -345,6 +345,24 @@ bool renameOver(const QString &source, const QString &target)
     return ::rename(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) == 0;
 }
 
+bool renameNew(const QString &source, const QString &target)
+{
+    const QByteArray from = QFile::encodeName(source);
+    const QByteArray to = QFile::encodeName(target);
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return false;
+#endif
+    // A file system without the flag: only a target known to be absent may
+    // be taken; any other answer of the query (an I/O error) refuses.
+    struct stat info;
+    if (::lstat(to.constData(), &info) == 0 || errno != ENOENT)
+        return false;
+    return ::rename(from.constData(), to.constData()) == 0;
+}
+
 bool flushFolder(const QString &path)
 {
     const Descriptor fd(openPath(path, O_RDONLY | O_DIRECTORY));

@@ -325,6 +325,14 @@ bool renameOver(const QString &source, const QString &target)
     return MoveFileExW(wide(from), wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+bool renameNew(const QString &source, const QString &target)
+{
+    // Without MOVEFILE_REPLACE_EXISTING the move fails when target exists.
+    const QString from = QDir::toNativeSeparators(source);
+    const QString to = QDir::toNativeSeparators(target);
+    return MoveFileExW(wide(from), wide(to), MOVEFILE_WRITE_THROUGH) != 0;
+}
+
 bool flushFolder(const QString &path)
 {
     // MOVEFILE_WRITE_THROUGH and FlushFileBuffers on the files already make

@@ -5,6 +5,7 @@
 // the log archives sent at the start; a corrupt package; a full card; and a
 // manual run from the dated copy of a work folder.
 #include "app/mainwindow.h"
+#include "update/installtransaction.h"
 #include "archive/tzipfile.h"
 #include "language/ttranslator.h"
 #include "platform/platform.h"
@@ -306,6 +307,70 @@ private slots:
         // The updates-done page confirms and returns to the start.
         click(w, "tbOkAggiornamentiEffettuati");
         QCOMPARE(child<QStackedWidget>(w, "stackedWidget")->currentIndex(), 0);
+    }
+
+    void cardInFlightFoundByTheDownloadButton_data()
+    {
+        QTest::addColumn<bool>("mendable");
+        QTest::newRow("completed, then the run starts") << true;
+        QTest::newRow("cannot be mended, no run") << false;
+    }
+
+    void cardInFlightFoundByTheDownloadButton()
+    {
+        // An updater was killed in the commit while the instrument's program
+        // was set aside: the card has no "varno/main" until it is mended.
+        QFETCH(bool, mendable);
+        if (!FtpFixture::available())
+            QSKIP("the FTP server module is not installed");
+        Site site;
+        QVERIFY(site.start(1, 1));
+        QTemporaryDir source;
+        QVERIFY(source.isValid());
+        const QString archive = source.filePath(QStringLiteral("release.zip"));
+        QVERIFY(writeLargePackage(archive, QStringLiteral("main"), 64));
+        const QString card = site.ws.filePath(QStringLiteral("card/"));
+        {
+            InstallTransaction transaction;
+            transaction.setDecisionRecord(site.ws.filePath(QStringLiteral("work/.update_hub/decisions")));
+            const int pc = transaction.addSide(site.ws.path(), site.ws.filePath(QStringLiteral("work/.update_hub/")));
+            const int side = transaction.addSide(card, card + QStringLiteral(".update_hub/"));
+            QVERIFY(transaction.stageArchive(pc, archive, QStringLiteral("pcsoft/"), QStringLiteral("release.zip")));
+            QVERIFY(transaction.stageArchive(side, archive, QStringLiteral("varno/"), QStringLiteral("release.zip")));
+            QVERIFY(transaction.verify() && transaction.writeJournal() && transaction.beginCommit()
+                    && transaction.moveAll());
+        }
+        // The new program goes back to the staging: the old one is set aside.
+        QVERIFY(QFile::rename(card + QStringLiteral("varno/main"), card + QStringLiteral(".update_hub/stage/1/varno/main")));
+        if (!mendable)
+            QVERIFY(QFile::remove(card + QStringLiteral(".update_hub/stage/1/varno/main")));
+        // The card reader is empty at start-up.
+        qputenv("UPDATE_HUB_DRIVES", site.ws.filePath(QStringLiteral("reader")).toLocal8Bit());
+        ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
+        MainWindow w;
+        w.show();
+        const QString recovered
+            = QStringLiteral("L'ultimo aggiornamento si è interrotto. La memory card è stata riportata a uno stato coerente.");
+        const QString missing = QStringLiteral("Nessun lettore SD Card trovato. Verificare che il dispositivo sia "
+                                               "correttamente collegato al PC e ripetere l'operazione.");
+        QCOMPARE(answerer.messages(), QStringList({ recovered, missing }));
+        QCOMPARE(site.file(QStringLiteral("pcsoft/main")), QByteArray(64, '\0'));
+        qputenv("UPDATE_HUB_DRIVES", card.toLocal8Bit());
+        click(w, "tbDownload");
+        if (!mendable) {
+            QCOMPARE(answerer.messages().mid(2),
+                     QStringList({ QStringLiteral("La memory card non può essere riportata a uno stato coerente. "
+                                                  "Non rimuovere la memory card e contattare l'assistenza.") }));
+            QCOMPARE(child<QStackedWidget>(w, "stackedWidget")->currentIndex(), 0);
+            QVERIFY(site.exists(QStringLiteral("card/.update_hub/journal")));
+            return;
+        }
+        QCOMPARE(answerer.messages().mid(2), QStringList({ recovered }));
+        QCOMPARE(site.file(QStringLiteral("card/varno/main")), QByteArray(64, '\0'));
+        QVERIFY(!site.exists(QStringLiteral("card/.update_hub/journal")));
+        QVERIFY(!site.exists(QStringLiteral("work/.update_hub/decisions")));
+        QCOMPARE(child<QStackedWidget>(w, "stackedWidget")->currentIndex(), 1);
+        QVERIFY(w.inventoryStarted());
     }
 
     void planFailureKeepsTheLanguagePage()

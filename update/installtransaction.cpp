@@ -10,6 +10,7 @@
 #include <QLoggingCategory>
 #include <QSet>
 #include <QThreadPool>
+#include <QUuid>
 #include <QtConcurrent>
 
 #include <zlib.h>
@@ -25,7 +26,16 @@ namespace {
 
 const QString journalName = QStringLiteral("journal");
 const QString journalTemp = QStringLiteral("journal.tmp");
-const QByteArray journalHeader = "update_hub installation journal 1";
+// Version 1 journals (without a transaction id) decide on their own state.
+const QByteArray journalHeader = "update_hub installation journal 2";
+const QByteArray journalHeaderV1 = "update_hub installation journal 1";
+const QString decisionsName = QStringLiteral("decisions");
+const QString decisionsTemp = QStringLiteral("decisions.tmp");
+const QByteArray decisionsHeader = "update_hub installation decisions 1";
+// Entries of a state folder that never belong to one installation: the
+// download cache, the decision record and the single-instance lock.
+const QStringList alwaysKept = { QStringLiteral("downloads"), decisionsName, decisionsTemp,
+                                 QStringLiteral("update_hub.lock") };
 const QString stageFolder = QStringLiteral("stage/");
 const QString backupFolder = QStringLiteral("backup/");
 
@@ -60,6 +70,19 @@ bool rename(const QString &from, const QString &to)
     const bool ok = Platform::renameOver(from, to);
     if (!ok)
         qCWarning(lcInstall).noquote() << "cannot move" << from << "to" << to;
+    return ok;
+}
+
+/// A rename onto a name that must be free: it never replaces a file there,
+/// even one that an error made look absent (it may have no copy anywhere).
+bool renameNew(const QString &from, const QString &to)
+{
+    Platform::faultPoint();
+    if (!makeParent(to))
+        return false;
+    const bool ok = Platform::renameNew(from, to);
+    if (!ok)
+        qCWarning(lcInstall).noquote() << "cannot move" << from << "to the free name" << to;
     return ok;
 }
 
@@ -196,80 +219,122 @@ bool checksum(const QString &path, bool fromDevice, quint64 *size, quint32 *crc)
     return ok;
 }
 
+/// True when the file at path has the size and, when known, the CRC-32 given.
+bool matches(const QString &path, quint64 size, quint32 crc, bool crcKnown = true)
+{
+    const QFileInfo info(path);
+    if (!info.isFile() || quint64(info.size()) != size)
+        return false;
+    if (!crcKnown)
+        return true;
+    quint64 readSize = 0;
+    quint32 readCrc = 0;
+    return checksum(path, false, &readSize, &readCrc) && readSize == size && readCrc == crc;
+}
+
 bool usablePath(const QString &path)
 {
     return !path.contains(QLatin1Char('\t')) && !path.contains(QLatin1Char('\n'))
         && !path.contains(QLatin1Char('\r'));
 }
 
+QByteArray withCheck(QByteArray text)
+{
+    return text + "check\t"
+        + QByteArray::number(quint32(crc32(0L, reinterpret_cast<const Bytef *>(text.constData()), uInt(text.size()))),
+                             16)
+        + '\n';
+}
+
 QByteArray journalText(const Side &side, const QString &state)
 {
     QByteArray text = journalHeader + '\n';
     text += "state\t" + state.toUtf8() + '\n';
+    text += "id\t" + side.id.toUtf8() + '\n';
+    text += "side\t" + QByteArray::number(side.number) + '\n';
     for (const QString &folder : side.createdFolders)
         text += "folder\t" + folder.toUtf8() + '\n';
     for (const Move &move : side.moves) {
         text += "move\t" + QByteArray(move.hadTarget ? "1" : "0") + '\t' + QByteArray::number(move.size) + '\t'
             + QByteArray::number(move.crc, 16) + '\t' + move.staged.toUtf8() + '\t' + move.target.toUtf8() + '\t'
-            + move.backup.toUtf8() + '\t' + move.label.toUtf8() + '\n';
+            + move.backup.toUtf8() + '\t' + move.label.toUtf8() + '\t' + QByteArray::number(move.oldSize) + '\t'
+            + (move.oldCrcKnown ? QByteArray::number(move.oldCrc, 16) : QByteArray("-")) + '\n';
     }
     // A journal damaged on the device must not be taken for a good one.
-    text += "check\t" + QByteArray::number(quint32(crc32(0L, reinterpret_cast<const Bytef *>(text.constData()),
-                                                         uInt(text.size()))),
-                                           16)
-        + '\n';
-    return text;
+    return withCheck(text);
 }
 
-/// Writes the journal beside itself, flushes it and renames it into place:
-/// the journal on the device is always either the old or the new one whole.
-bool writeJournalFile(const Side &side, const QString &state)
+/// Writes text to folder + name beside itself (under tempName), flushes it
+/// and renames it into place: the file on the device is always either the
+/// old or the new one whole.
+bool writeWhole(const QString &folder, const QString &name, const QString &tempName, const QByteArray &text)
 {
     Platform::faultPoint();
-    if (!QDir().mkpath(side.state))
+    if (!QDir().mkpath(folder))
         return false;
-    const QString temp = side.state + journalTemp;
+    const QString temp = folder + tempName;
     {
         QFile file(temp);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
             return false;
-        const QByteArray text = journalText(side, state);
         if (file.write(text) != text.size() || !file.flush())
             return false;
         file.close();
         if (file.error() != QFileDevice::NoError)
             return false;
     }
-    if (!Platform::flushFile(temp) || !rename(temp, side.state + journalName))
+    if (!Platform::flushFile(temp) || !rename(temp, folder + name))
         return false;
-    Platform::flushFolder(side.state);
+    Platform::flushFolder(folder);
     return true;
 }
 
-/// Reads a journal; false when it is missing, cut short or damaged.
-bool readJournal(const QString &path, Side *side, QString *state)
+bool writeJournalFile(const Side &side, const QString &state)
+{
+    return writeWhole(side.state, journalName, journalTemp, journalText(side, state));
+}
+
+/// The body of a file written by withCheck(): empty when the file is
+/// missing, cut short, damaged or does not begin with one of headers.
+QByteArray checkedBody(const QString &path, const QList<QByteArray> &headers)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return false;
+        return QByteArray();
     const QByteArray text = file.readAll();
     const qsizetype checkAt = text.lastIndexOf("check\t");
-    if (!text.startsWith(journalHeader + '\n') || checkAt < 0 || !text.endsWith('\n'))
-        return false;
+    const bool known = std::any_of(headers.cbegin(), headers.cend(),
+                                   [&text](const QByteArray &header) { return text.startsWith(header + '\n'); });
+    if (!known || checkAt < 0 || !text.endsWith('\n'))
+        return QByteArray();
     const QByteArray body = text.left(checkAt);
     bool ok = false;
     const quint32 stored = text.mid(checkAt + 6).trimmed().toUInt(&ok, 16);
     if (!ok || stored != quint32(crc32(0L, reinterpret_cast<const Bytef *>(body.constData()), uInt(body.size()))))
+        return QByteArray();
+    return body;
+}
+
+/// Reads a journal; false when it is missing, cut short or damaged.
+bool readJournalFile(const QString &path, Side *side, QString *state)
+{
+    const QByteArray body = checkedBody(path, { journalHeader, journalHeaderV1 });
+    if (body.isEmpty())
         return false;
+    const bool current = body.startsWith(journalHeader + '\n');
     const QList<QByteArray> lines = body.split('\n');
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QList<QByteArray> fields = lines.at(i).split('\t');
         const QByteArray &kind = fields.at(0);
         if (kind == "state" && fields.size() == 2) {
             *state = QString::fromUtf8(fields.at(1));
+        } else if (current && kind == "id" && fields.size() == 2) {
+            side->id = QString::fromUtf8(fields.at(1));
+        } else if (current && kind == "side" && fields.size() == 2) {
+            side->number = fields.at(1).toInt();
         } else if (kind == "folder" && fields.size() == 2) {
             side->createdFolders << QString::fromUtf8(fields.at(1));
-        } else if (kind == "move" && fields.size() == 8) {
+        } else if (kind == "move" && fields.size() == (current ? 10 : 8)) {
             Move move;
             move.hadTarget = fields.at(1) == "1";
             move.size = fields.at(2).toULongLong();
@@ -278,12 +343,86 @@ bool readJournal(const QString &path, Side *side, QString *state)
             move.target = QString::fromUtf8(fields.at(5));
             move.backup = QString::fromUtf8(fields.at(6));
             move.label = QString::fromUtf8(fields.at(7));
+            if (current) {
+                move.oldSize = fields.at(8).toULongLong();
+                move.oldCrc = fields.at(9).toUInt(&move.oldCrcKnown, 16);
+            }
             side->moves << move;
         } else if (!lines.at(i).isEmpty()) {
             return false;
         }
     }
-    return !state->isEmpty();
+    return !state->isEmpty() && (!current || !side->id.isEmpty());
+}
+
+/// The journal of a state folder: under its own name, or, when that is
+/// missing or damaged, a whole one still under its temporary name (written
+/// and flushed, the rename into place cut short).
+bool readJournal(const QString &stateFolder, Side *side, QString *state)
+{
+    for (const QString &name : { journalName, journalTemp }) {
+        Side read = *side;
+        QString readState;
+        if (readJournalFile(stateFolder + name, &read, &readState)) {
+            *side = read;
+            *state = readState;
+            return true;
+        }
+    }
+    return false;
+}
+
+/// The decision record: for every committed transaction whose sides are not
+/// all finished, one (id, side number) pair per side still to finish.
+using Decisions = QList<QPair<QString, int>>;
+
+Decisions readDecisions(const QString &path)
+{
+    const QString folder = parentOf(path) + QLatin1Char('/');
+    const QString name = path.mid(folder.size());
+    for (const QString &file : { name, name + QStringLiteral(".tmp") }) {
+        const QByteArray body = checkedBody(folder + file, { decisionsHeader });
+        if (body.isEmpty())
+            continue;
+        Decisions decisions;
+        const QList<QByteArray> lines = body.split('\n');
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const QList<QByteArray> fields = lines.at(i).split('\t');
+            if (fields.size() == 3 && fields.at(0) == "commit")
+                decisions.append({ QString::fromUtf8(fields.at(1)), fields.at(2).toInt() });
+        }
+        return decisions;
+    }
+    return {};
+}
+
+/// Writes the record whole; removes it when nothing is left in it.
+bool writeDecisions(const QString &path, const Decisions &decisions)
+{
+    const QString folder = parentOf(path) + QLatin1Char('/');
+    const QString name = path.mid(folder.size());
+    if (decisions.isEmpty()) {
+        Platform::faultPoint();
+        const bool ok = (!exists(path) || QFile::remove(path))
+            && (!exists(path + QStringLiteral(".tmp")) || QFile::remove(path + QStringLiteral(".tmp")));
+        Platform::flushFolder(folder);
+        QDir().rmdir(folder); // only when empty
+        return ok;
+    }
+    QByteArray text = decisionsHeader + '\n';
+    for (const auto &decision : decisions)
+        text += "commit\t" + decision.first.toUtf8() + '\t' + QByteArray::number(decision.second) + '\n';
+    return writeWhole(folder, name, name + QStringLiteral(".tmp"), withCheck(text));
+}
+
+/// Takes the pairs of id (of one side, or all when side is negative) out of
+/// the record. True when none is left there.
+bool forgetDecision(const QString &path, const QString &id, int side)
+{
+    Decisions decisions = readDecisions(path);
+    const qsizetype before = decisions.size();
+    decisions.removeIf([&](const QPair<QString, int> &d) { return d.first == id && (side < 0 || d.second == side); });
+    return decisions.size() == before || writeDecisions(path, decisions);
 }
 
 /// The new file takes the read-only, hidden and system attributes of the
@@ -303,15 +442,19 @@ bool moveForward(const Side &side, const Move &move)
     const QString target = side.root + move.target;
     const QString backup = side.state + move.backup;
     if (!exists(staged)) {
-        if (!exists(target))
+        // Made before the interruption, or the staged file was lost (an
+        // antivirus, a disk check): only the new file itself at target tells.
+        if (!matches(target, move.size, move.crc)) {
+            qCWarning(lcInstall).noquote() << "neither staged nor in place:" << target;
             return false;
+        }
         if (move.hadTarget && exists(backup))
             keepAttributes(backup, target); // made before the interruption
         return true;
     }
-    if (move.hadTarget && exists(target) && !exists(backup) && !rename(target, backup))
+    if (move.hadTarget && exists(target) && !exists(backup) && !renameNew(target, backup))
         return false;
-    if (!rename(staged, target))
+    if (!renameNew(staged, target))
         return false;
     if (move.hadTarget && exists(backup))
         keepAttributes(backup, target);
@@ -325,19 +468,30 @@ bool moveBack(const Side &side, const Move &move)
     const QString target = side.root + move.target;
     const QString backup = side.state + move.backup;
     if (move.hadTarget) {
-        if (!exists(backup))
-            return true;
+        if (!exists(backup)) {
+            // Never set aside or already put back: the old file is at target
+            // (a journal of an earlier version does not know it).
+            if (side.id.isEmpty() || matches(target, move.oldSize, move.oldCrc, move.oldCrcKnown))
+                return true;
+            qCWarning(lcInstall).noquote() << "the replaced file is neither set aside nor in place:" << target;
+            return false;
+        }
         // The new file goes back into the staging first, so that the old one
         // is renamed onto a free name: renaming over a file frees its blocks
         // inside the rename, which on some systems holds a lock of the whole
         // volume while the device is told; the clean-up's removal does not.
-        if (exists(target) && !exists(staged) && !rename(target, staged))
+        if (exists(target) && !exists(staged) && !renameNew(target, staged))
             return false;
-        return rename(backup, target);
+        return renameNew(backup, target);
     }
-    // A new file: it is there only when the move was made.
-    if (!exists(staged) && exists(target))
-        return removePath(target);
+    // A new file: it is there only when the move was made. What lies there
+    // otherwise is not the installation's to remove.
+    if (!exists(staged) && exists(target)) {
+        if (matches(target, move.size, move.crc))
+            return removePath(target);
+        qCWarning(lcInstall).noquote() << "not the installed file, left alone:" << target;
+        return false;
+    }
     return true;
 }
 
@@ -364,16 +518,27 @@ void removeCreatedFolders(const Side &side)
         QDir().rmdir(side.root + *it); // only when empty: nothing of anyone else is lost
 }
 
-/// Removes the journal first, then everything else of the transaction in the
-/// state folder (an interrupted clean-up finds no journal and goes on).
+/// Removes the journal first (under both its names), then everything else
+/// of the transaction in the state folder: what was set aside goes only
+/// after the journal that names it, and an interrupted clean-up finds no
+/// journal and goes on.
 bool cleanUp(const QString &stateFolder, const QStringList &keep)
 {
-    bool ok = removePath(stateFolder + journalName);
+    // The set-aside files first leave their folder's name in one step: a
+    // backup folder without a journal then always means a lost journal.
+    const QString discarded = stateFolder + QStringLiteral("discarded");
+    if (exists(stateFolder + backupFolder)
+        && (!removePath(discarded) || !renameNew(stateFolder + backupFolder, discarded)))
+        return false;
+    if (!removePath(stateFolder + journalTemp) || !removePath(stateFolder + journalName))
+        return false;
+    Platform::flushFolder(stateFolder);
+    bool ok = true;
     QDir state(stateFolder);
     const QStringList entries
         = state.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QString &entry : entries) {
-        if (!keep.contains(entry))
+        if (!keep.contains(entry) && !alwaysKept.contains(entry))
             ok = removePath(state.filePath(entry)) && ok;
     }
     if (state.isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
@@ -465,8 +630,16 @@ int InstallTransaction::addSide(const QString &root, const QString &stateFolder)
         if (m_sides.at(i).state == side.state)
             return i;
     }
+    side.number = int(m_sides.size());
     m_sides << side;
-    return int(m_sides.size() - 1);
+    return side.number;
+}
+
+QString InstallTransaction::decisionRecord() const
+{
+    if (!m_decision.isEmpty())
+        return m_decision;
+    return m_sides.isEmpty() ? QString() : m_sides.first().state + decisionsName;
 }
 
 bool InstallTransaction::addMove(Side &side, Move move)
@@ -596,7 +769,10 @@ bool InstallTransaction::verify()
 
 bool InstallTransaction::writeJournal()
 {
+    if (m_id.isEmpty())
+        m_id = QUuid::createUuid().toString(QUuid::Id128);
     for (Side &side : m_sides) {
+        side.id = m_id;
         // The folders the commit will create, parents first.
         QSet<QString> missing;
         CaseInsensitiveNames names(side.root);
@@ -612,6 +788,17 @@ bool InstallTransaction::writeJournal()
             move.hadTarget = exists(side.root + move.target);
             wanted << parentOf(move.target);
         }
+        // What each move replaces, so that an undo can tell the old file
+        // from anything else. A file that cannot be read is known by size.
+        forAllConcurrently(side.moves.size(), [&side](qsizetype i) {
+            Move &move = side.moves[i];
+            if (!move.hadTarget)
+                return true;
+            move.oldSize = quint64(QFileInfo(side.root + move.target).size());
+            quint64 size = 0;
+            move.oldCrcKnown = checksum(side.root + move.target, false, &size, &move.oldCrc) && size == move.oldSize;
+            return true;
+        });
         for (const QString &folder : std::as_const(wanted)) {
             for (QString f = folder; !f.isEmpty(); f = parentOf(f)) {
                 if (!QFileInfo(side.root + f).isDir())
@@ -631,19 +818,22 @@ bool InstallTransaction::writeJournal()
     return true;
 }
 
-bool InstallTransaction::writeState(const QString &state)
-{
-    bool ok = true;
-    for (const Side &side : std::as_const(m_sides)) {
-        if (side.journaled)
-            ok = writeJournalFile(side, state) && ok;
-    }
-    return ok;
-}
-
 bool InstallTransaction::beginCommit()
 {
-    return writeState(QStringLiteral("committing"));
+    if (m_id.isEmpty())
+        return false;
+    // The one write that decides for every side: from here a recovery
+    // completes them all.
+    Decisions decisions = readDecisions(decisionRecord());
+    for (const Side &side : std::as_const(m_sides)) {
+        if (!side.journaled)
+            return false;
+        decisions.append({ m_id, side.number });
+    }
+    if (!writeDecisions(decisionRecord(), decisions))
+        return false;
+    m_decided = true;
+    return true;
 }
 
 bool InstallTransaction::moveAll()
@@ -663,10 +853,28 @@ bool InstallTransaction::moveAll()
 
 bool InstallTransaction::finishCommit()
 {
-    writeState(QStringLiteral("done"));
+    // A side marked done is finished whatever the record says; the record
+    // forgets only those, so a side that could not be marked (a card pulled
+    // out) is still completed when it comes back.
+    QList<bool> done;
     bool ok = true;
-    for (const Side &side : std::as_const(m_sides))
-        ok = cleanUp(side.state, { QStringLiteral("downloads") }) && ok;
+    for (const Side &side : std::as_const(m_sides)) {
+        done << writeJournalFile(side, QStringLiteral("done"));
+        ok = done.last() && ok;
+    }
+    if (ok) {
+        ok = forgetDecision(decisionRecord(), m_id, -1);
+    } else {
+        for (int i = 0; i < m_sides.size(); ++i) {
+            if (done.at(i))
+                forgetDecision(decisionRecord(), m_id, m_sides.at(i).number);
+        }
+    }
+    m_decided = false;
+    for (int i = 0; i < m_sides.size(); ++i) {
+        if (done.at(i))
+            ok = cleanUp(m_sides.at(i).state, {}) && ok;
+    }
     return ok;
 }
 
@@ -688,12 +896,21 @@ bool InstallTransaction::commit()
 
 bool InstallTransaction::abandonCommit()
 {
-    return writeState(QStringLiteral("rollback"));
+    if (!m_decided)
+        return true;
+    if (!forgetDecision(decisionRecord(), m_id, -1))
+        return false;
+    m_decided = false;
+    return true;
 }
 
 bool InstallTransaction::rollback()
 {
-    bool ok = abandonCommit();
+    // While the record still holds the decision, the moves must not be
+    // undone: the next recovery completes them instead.
+    if (!abandonCommit())
+        return false;
+    bool ok = true;
     for (auto side = m_sides.crbegin(); side != m_sides.crend(); ++side) {
         // Before its journal a side has made no move (and knows no old files).
         if (!side->journaled)
@@ -705,7 +922,7 @@ bool InstallTransaction::rollback()
     if (!ok)
         return false;
     for (const Side &side : std::as_const(m_sides))
-        ok = cleanUp(side.state, { QStringLiteral("downloads") }) && ok;
+        ok = cleanUp(side.state, {}) && ok;
     return ok;
 }
 
@@ -717,18 +934,25 @@ int InstallTransaction::fileCount() const
     return count;
 }
 
+bool InstallTransaction::inFlight(const QString &stateFolder)
+{
+    const QString state = folderPath(stateFolder);
+    return exists(state + journalName) || exists(state + journalTemp);
+}
+
 InstallTransaction::Recovery InstallTransaction::recover(const QString &root, const QString &stateFolder,
-                                                         const QStringList &keep)
+                                                         const QStringList &keep, const QString &decisionRecord)
 {
     Side side;
     side.root = folderPath(root);
     side.state = folderPath(stateFolder);
+    const QString decisions = decisionRecord.isEmpty() ? side.state + decisionsName : decisionRecord;
     QDir state(side.state);
     if (!state.exists())
         return Recovery::Nothing;
     QStringList entries
         = state.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QString &kept : keep)
+    for (const QString &kept : keep + alwaysKept)
         entries.removeAll(kept);
     if (entries.isEmpty()) {
         QDir().rmdir(side.state);
@@ -736,24 +960,46 @@ InstallTransaction::Recovery InstallTransaction::recover(const QString &root, co
     }
 
     QString journalState;
-    const bool hasJournal = exists(side.state + journalName);
-    const bool readable = hasJournal && readJournal(side.state + journalName, &side, &journalState);
+    const bool hasJournal = inFlight(side.state);
+    const bool readable = hasJournal && readJournal(side.state, &side, &journalState);
+    bool committed = false;
+    if (readable && side.id.isEmpty()) {
+        // A journal of an earlier version: its own state decides.
+        committed = journalState == QLatin1String("committing") || journalState == QLatin1String("done");
+    } else if (readable) {
+        // A side marked done had made every move; any other is completed only
+        // when the decision record holds its transaction.
+        committed = journalState == QLatin1String("done")
+            || readDecisions(decisions).contains(qMakePair(side.id, side.number));
+    }
     qCDebug(lcInstall).noquote() << "installation in flight in" << side.state << "journal:"
                                  << (hasJournal ? (readable ? journalState : QStringLiteral("damaged"))
-                                                : QStringLiteral("none"));
+                                                : QStringLiteral("none"))
+                                 << side.id << (committed ? "committed" : "not committed");
     bool ok = true;
     Recovery outcome = Recovery::Undone;
-    if (readable && (journalState == QLatin1String("committing") || journalState == QLatin1String("done"))) {
+    if (committed) {
         // Every file was verified before the commit began: it is finished.
         ok = createFolders(side);
         for (const Move &move : std::as_const(side.moves))
             ok = ok && moveForward(side, move);
         outcome = Recovery::Completed;
+        // Marked done before the record forgets the side: a recovery cut
+        // short in between still knows to complete it.
+        if (ok && !side.id.isEmpty()) {
+            ok = (journalState == QLatin1String("done") || writeJournalFile(side, QStringLiteral("done")))
+                && forgetDecision(decisions, side.id, side.number);
+        }
     } else if (readable) {
         ok = undoMoves(side);
         removeCreatedFolders(side);
     } else if (hasJournal) {
         ok = restoreBackups(side.root, side.state);
+    } else if (exists(side.state + backupFolder)) {
+        // Files were set aside, yet no journal says which or why: nothing
+        // here can tell what belongs where, so nothing is touched.
+        qCWarning(lcInstall).noquote() << "files set aside without a journal in" << side.state;
+        return Recovery::Failed;
     }
     // Without a journal nothing below the root was touched yet: the staging goes.
     if (!ok)

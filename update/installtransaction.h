@@ -19,15 +19,24 @@ class QZipFileNotificationInterface;
 ///    the staged file renamed into its place; the journal is marked done and
 ///    what was set aside removed.
 ///
+/// One decision record decides for every side at once: every journal carries
+/// the transaction's id, and the commit begins when that id is written to the
+/// decision record (by default "decisions" in the first side's state folder).
 /// rollback() undoes it at any point before the commit is done (a failure,
-/// a cancel). recover() finishes or undoes what a killed process left: a
-/// commit that had begun is completed, anything else undone. Every step of
-/// recover() can itself be interrupted and run again.
+/// a cancel); after the decision it first takes the id out of the record.
+/// recover() finishes or undoes what a killed process left: a side whose id
+/// the decision record holds is completed, any other undone. Every step of
+/// recover() can itself be interrupted and run again. A file taken as already
+/// moved or already restored counts only when its size and CRC-32 are those
+/// the journal expects.
 class InstallTransaction
 {
 public:
     /// Adds a side; root and stateFolder end with "/". Returns its number.
     int addSide(const QString &root, const QString &stateFolder);
+    /// The file that holds the ids of the committed transactions; every side
+    /// of this transaction and every recovery of its sides must use the same.
+    void setDecisionRecord(const QString &path) { m_decision = path; }
 
     /// Extracts archive into the side's staging for targetFolder (relative to
     /// the root, "" or ending with "/"). label names the archive in failures.
@@ -47,11 +56,13 @@ public:
     /// what was meant to be written. False at the first mismatch.
     bool verify();
 
-    /// Writes the journal of every side (state "verified").
+    /// Writes the journal of every side (state "verified"), with the size and
+    /// CRC-32 of every file a move replaces.
     bool writeJournal();
-    /// The journals go to "committing", every move is made, the journals go
-    /// to "done" and what was set aside is removed. On a failure of a move
-    /// the moves already made are undone (rollback()) and false returned.
+    /// The id goes to the decision record, every move is made, then the
+    /// journals and what was set aside are removed and the id taken out of
+    /// the record. On a failure of a move the moves already made are undone
+    /// (rollback()) and false returned.
     bool commit();
     /// The three parts of commit(), for callers that measure them.
     bool beginCommit();
@@ -61,7 +72,7 @@ public:
     /// Undoes every move made so far and removes the staging, journals and
     /// anything set aside; usable at every point before finishCommit().
     bool rollback();
-    /// The journals go to "rollback": a recovery then undoes the moves.
+    /// The id leaves the decision record: a recovery then undoes the moves.
     bool abandonCommit();
 
     /// The label of the archive or file whose staging or verification failed.
@@ -79,8 +90,13 @@ public:
     };
     /// Brings one side back to a consistent state. Entries of stateFolder
     /// named in keep (another subsystem's) are left alone; the state folder
-    /// is removed when nothing else remains in it.
-    static Recovery recover(const QString &root, const QString &stateFolder, const QStringList &keep = {});
+    /// is removed when nothing else remains in it. decisionRecord is the
+    /// record the transaction used (default: "decisions" in stateFolder).
+    static Recovery recover(const QString &root, const QString &stateFolder, const QStringList &keep = {},
+                            const QString &decisionRecord = QString());
+    /// True when stateFolder holds a journal (whole or still under its
+    /// temporary name): an installation is in flight on that volume.
+    static bool inFlight(const QString &stateFolder);
 
     struct Move
     {
@@ -90,6 +106,9 @@ public:
         bool hadTarget = false;
         quint64 size = 0;
         quint32 crc = 0;
+        quint64 oldSize = 0; // of the file replaced
+        quint32 oldCrc = 0;
+        bool oldCrcKnown = false; // false when the replaced file could not be read
         QString label;
     };
 
@@ -102,14 +121,19 @@ public:
         QStringList folders; // folder entries to create, relative to the root
         QStringList createdFolders; // folders the commit creates, parents first
         int stages = 0;
+        int number = 0; // of the side in its transaction
         bool journaled = false;
+        QString id; // the transaction's, from the journal
     };
 
 private:
     bool addMove(Side &side, Move move);
-    bool writeState(const QString &state);
+    QString decisionRecord() const;
 
     QList<Side> m_sides;
     QString m_failedLabel;
     QString m_failedRoot;
+    QString m_decision;
+    QString m_id;
+    bool m_decided = false;
 };

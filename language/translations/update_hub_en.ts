@@ -396,6 +396,18 @@
         <translation>The memory card has been brought back to a consistent state.</translation>
     </message>
     <message>
+        <source>La memory card non può essere riportata a uno stato coerente.</source>
+        <translation>The memory card cannot be brought back to a consistent state.</translation>
+    </message>
+    <message>
+        <source>Non rimuovere la memory card e contattare l&apos;assistenza.</source>
+        <translation>Do not remove the memory card and contact support.</translation>
+    </message>
+    <message>
+        <source>Ripristino della memory card...</source>
+        <translation>Restoring the memory card...</translation>
+    </message>
+    <message>
         <source>Spazio su disco insufficiente per scaricare l&apos;aggiornamento.</source>
         <translation>Not enough disk space to download the update.</translation>
     </message>
