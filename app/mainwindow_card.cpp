@@ -8,10 +8,12 @@
 #include "app/uitext.h"
 #include "platform/platform.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QLockFile>
 #include <QScopeGuard>
+#include <QSysInfo>
 #include <QLoggingCategory>
 #include <QtConcurrent>
 
@@ -88,9 +90,23 @@ bool MainWindow::lockCard(const QString &root)
     // Held only while the card is worked on: an open file on the card would
     // keep the system from ejecting or remounting it between runs.
     releaseCardLock();
-    cardLock = lockStateFolder(root + QStringLiteral(".update_hub/"));
-    if (!cardLock)
-        return false;
+    const QString stateFolder = root + QStringLiteral(".update_hub/");
+    cardLock = lockStateFolder(stateFolder);
+    if (!cardLock) {
+        // This updater holds no card lock here, so a lock of its own on the
+        // card was left when the card was pulled out while locked: the card
+        // put in again is taken back, and its recovery can run.
+        QLockFile left(stateFolder + QStringLiteral("update_hub.lock"));
+        qint64 pid = 0;
+        QString host;
+        QString application;
+        if (!left.getLockInfo(&pid, &host, &application) || pid != QCoreApplication::applicationPid()
+            || host != QSysInfo::machineHostName() || !left.removeStaleLockFile())
+            return false;
+        cardLock = lockStateFolder(stateFolder);
+        if (!cardLock)
+            return false;
+    }
     cardLockRoot = root;
     return true;
 }
