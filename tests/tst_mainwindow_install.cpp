@@ -518,7 +518,10 @@ private slots:
         } else {
             QFile catalogue(site.catalogue.filePath(QStringLiteral("service.ini")));
             QVERIFY(catalogue.open(QIODevice::Append));
-            catalogue.write("\n[faults]\n/files/varnohub/" + package.toLatin1() + " => close 100 first 1\n");
+            // 100 bytes, then a try that brings none: only a try without
+            // progress waits before the next, long enough for the press.
+            catalogue.write("\n[faults]\n/files/varnohub/" + package.toLatin1() + " => close 100 first 1\n"
+                            "/files/varnohub/" + package.toLatin1() + " => close 0 first 1\n");
         }
         const QByteArray oldPcSyslang = site.file(QStringLiteral("syslang.ini"));
 
