@@ -621,8 +621,12 @@ private slots:
         QVERIFY(site.exists(QStringLiteral("card/varno/diag/auto/ita/ad.dat")));
         const QStringList transfers = site.service->requestsWithHeaders().filter(package);
         if (!duringExtraction) {
-            QCOMPARE(transfers.size(), 1);
-            QVERIFY2(transfers.first().contains(QLatin1String(" 206 [Range: bytes=100-]")), qPrintable(transfers.first()));
+            // The continued run asks only for what the cache lacks; a try that
+            // brought nothing may still be due (the press can come before it).
+            QVERIFY(!transfers.isEmpty());
+            for (const QString &transfer : transfers)
+                QVERIFY2(transfer.contains(QLatin1String("[Range: bytes=100-]")), qPrintable(transfer));
+            QVERIFY2(transfers.last().contains(QLatin1String(" 206 [Range: bytes=100-]")), qPrintable(transfers.last()));
         } else {
             // A package received whole is not sent again.
             QVERIFY2(transfers.filter(QStringLiteral(" 200")).isEmpty(), qPrintable(transfers.join(QLatin1Char('|'))));
