@@ -4,8 +4,6 @@
 
 #include <cstdio>
 
-#include <filesystem>
-#include <system_error>
 
 namespace {
 
@@ -303,31 +301,22 @@ CatalogueFile::CatalogueFile(const QString &path)
 
 std::shared_ptr<const Catalogue> CatalogueFile::current()
 {
-    // Nanosecond modification times: a test may rewrite the file twice within
-    // one millisecond, and the size alone may not change.
-    std::error_code error;
-    const std::filesystem::path path(m_path.toStdString());
-    const auto size = std::filesystem::file_size(path, error);
-    const bool exists = !error;
-    qint64 stamp = -1;
-    if (exists) {
-        const auto time = std::filesystem::last_write_time(path, error);
-        if (!error)
-            stamp = qint64(time.time_since_epoch().count());
+    // The file is read on every request and parsed again only when its bytes
+    // changed: a test may rewrite it twice within one tick of the file
+    // system's clock (Windows' C runtime gives seconds), keeping its size.
+    QByteArray text;
+    bool exists = false;
+    QFile file(m_path);
+    if (file.open(QIODevice::ReadOnly)) {
+        exists = true;
+        text = file.readAll();
     }
 
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (exists == m_existed && (!exists || (stamp == m_stamp && qint64(size) == m_size)))
+    if (exists == m_existed && text == m_text)
         return m_catalogue;
     m_existed = exists;
-    m_stamp = stamp;
-    m_size = exists ? qint64(size) : -1;
-    QByteArray text;
-    if (exists) {
-        QFile file(m_path);
-        if (file.open(QIODevice::ReadOnly))
-            text = file.readAll();
-    }
+    m_text = text;
     QStringList warnings;
     m_catalogue = std::make_shared<Catalogue>(Catalogue::parse(text, &warnings));
     for (const QString &warning : warnings)

@@ -92,8 +92,8 @@ private:
     QHash<QString, QList<Entry>> m_sections; // lower-cased section name
 };
 
-/// Holds the catalogue of a folder and reads it again whenever the file's
-/// modification time or size changes. Safe to use from several threads.
+/// Holds the catalogue of a folder and parses it again whenever the file's
+/// bytes change. Safe to use from several threads.
 class CatalogueFile
 {
 public:
@@ -104,7 +104,6 @@ private:
     QString m_path;
     std::mutex m_mutex;
     std::shared_ptr<const Catalogue> m_catalogue;
-    qint64 m_stamp = -1;
-    qint64 m_size = -1;
+    QByteArray m_text;
     bool m_existed = false;
 };
