@@ -45,6 +45,9 @@ bool peerClosed(int socket)
         return false;
     if (entry.revents & (POLLHUP | POLLERR | POLLNVAL))
         return true;
+    // The socket blocks: it is peeked at only when the poll found it readable.
+    if (!(entry.revents & POLLRDNORM))
+        return false;
     // Readable: either data (the peer is still there) or the end of the stream.
     char byte;
     const int n = recv(SOCKET(socket), &byte, 1, MSG_PEEK);
