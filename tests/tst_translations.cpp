@@ -7,6 +7,7 @@
 #include "../ui/ui_tlinguabox.h"
 #include "../ui/ui_tmessagebox.h"
 #include "../ui/ui_tprogressbox.h"
+#include "support/testsystem.h"
 
 #include <QAbstractButton>
 #include <QDialog>
@@ -15,7 +16,6 @@
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QMainWindow>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -71,6 +71,10 @@ QString lupdateProgram()
     const QString beside = QLibraryInfo::path(QLibraryInfo::BinariesPath) + QStringLiteral("/lupdate");
     if (QFileInfo(beside).isExecutable())
         return beside;
+    // A Windows build run under Wine: the Linux tool of the machine, through drive Z:.
+    const QString host = QStringLiteral(UPDATE_HUB_HOST_ROOT "/usr/lib/qt6/bin/lupdate");
+    if (!QStringLiteral(UPDATE_HUB_HOST_ROOT).isEmpty() && QFileInfo::exists(host))
+        return host;
     return QStandardPaths::findExecutable(QStringLiteral("lupdate"));
 }
 
@@ -131,15 +135,14 @@ private slots:
         QVERIFY(QFile::copy(tsPath, copy));
 
         // The same collection as the update_translations target.
-        QProcess process;
-        process.setWorkingDirectory(sourceDir);
-        process.start(lupdate, {QStringLiteral("language"), QStringLiteral("ui"), QStringLiteral("app"),
-                                QStringLiteral("-extensions"), QStringLiteral("h,cpp,ui"),
-                                QStringLiteral("-locations"), QStringLiteral("none"), QStringLiteral("-ts"),
-                                copy});
-        QVERIFY(process.waitForFinished(120000));
-        QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0,
-                 process.readAllStandardError().constData());
+        QByteArray output;
+        const int status = TestSystem::runHostProgram(
+            lupdate,
+            { QStringLiteral("language"), QStringLiteral("ui"), QStringLiteral("app"), QStringLiteral("-extensions"),
+              QStringLiteral("h,cpp,ui"), QStringLiteral("-locations"), QStringLiteral("none"), QStringLiteral("-ts"),
+              copy },
+            sourceDir, 120000, &output);
+        QVERIFY2(status == 0, output.constData());
 
         const QList<TsMessage> messages = readTs(copy);
         QStringList missing;

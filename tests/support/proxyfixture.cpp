@@ -1,5 +1,7 @@
 #include "support/proxyfixture.h"
 
+#include "support/testsystem.h"
+
 #include <QFile>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -32,6 +34,10 @@ ProxyFixture::~ProxyFixture()
 
 QString ProxyFixture::program()
 {
+    // A Windows build run under Wine: the Linux program, through drive Z:.
+    const QString host = QStringLiteral(UPDATE_HUB_HOST_ROOT "/usr/bin/tinyproxy");
+    if (!QStringLiteral(UPDATE_HUB_HOST_ROOT).isEmpty() && QFile::exists(host))
+        return host;
     const QString found = QStandardPaths::findExecutable(QStringLiteral("tinyproxy"));
     if (!found.isEmpty())
         return found;
@@ -56,7 +62,8 @@ bool ProxyFixture::startOnce()
     if (m_port == 0 || !m_folder.isValid() || program().isEmpty())
         return false;
     QByteArray config = "Port " + QByteArray::number(m_port) + "\nListen 127.0.0.1\nTimeout 60\n"
-        + "LogFile \"" + QFile::encodeName(m_folder.filePath(QStringLiteral("proxy.log"))) + "\"\n"
+        + "LogFile \"" + TestSystem::hostPath(m_folder.filePath(QStringLiteral("proxy.log"))).toUtf8()
+        + "\"\n"
         + "LogLevel Info\nMaxClients 50\nAllow 127.0.0.1\nDisableViaHeader Yes\n";
     if (!m_user.isEmpty())
         config += "BasicAuth " + m_user.toUtf8() + ' ' + m_password.toUtf8() + '\n';
@@ -67,12 +74,10 @@ bool ProxyFixture::startOnce()
     QFile::remove(m_folder.filePath(QStringLiteral("proxy.log")));
 
     // Plain arguments, no shell; in the foreground so that it can be stopped.
-    m_process.setProcessChannelMode(QProcess::MergedChannels);
-    m_process.start(program(), { QStringLiteral("-d"), QStringLiteral("-c"), file.fileName() });
-    if (!m_process.waitForStarted(10000))
+    if (!m_process.start(program(), { QStringLiteral("-d"), QStringLiteral("-c"), file.fileName() }))
         return false;
     for (int wait = 0; wait < 100; ++wait) {
-        if (m_process.state() != QProcess::Running)
+        if (!m_process.isRunning())
             return false;
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, m_port);
@@ -85,13 +90,7 @@ bool ProxyFixture::startOnce()
 
 void ProxyFixture::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
+    m_process.stop();
 }
 
 QByteArray ProxyFixture::log() const

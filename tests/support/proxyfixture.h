@@ -1,7 +1,8 @@
 #pragma once
 
+#include "support/testsystem.h"
+
 #include <QByteArray>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -38,6 +39,6 @@ private:
     QString m_user;
     QString m_password;
     QTemporaryDir m_folder;
-    QProcess m_process;
+    TestSystem::HostProcess m_process;
     quint16 m_port = 0;
 };

@@ -1,5 +1,7 @@
 #include "support/workspace.h"
 
+#include "support/testsystem.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -25,6 +27,11 @@ TestWorkspace::TestWorkspace()
     qputenv("XDG_DATA_HOME", (home() + QStringLiteral("/.local/share")).toLocal8Bit());
     QStandardPaths::setTestModeEnabled(false);
     QDir::setCurrent(path());
+    // A test that holds the per-user state of Wine's prefix alone (see
+    // tests/CMakeLists.txt) starts each workspace from none, as a new home
+    // does on Linux.
+    if (qEnvironmentVariableIsSet("UPDATE_HUB_TEST_OWNS_USER_STATE"))
+        TestSystem::clearUserState();
 }
 
 TestWorkspace::~TestWorkspace()
