@@ -22,6 +22,7 @@
 #include <QElapsedTimer>
 #include <QHostInfo>
 #include <QLineEdit>
+#include <QOperatingSystemVersion>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QStackedWidget>
@@ -534,6 +535,8 @@ private slots:
         // "localhost": the service is named by this machine's host name.
         const QString host = QHostInfo::localHostName();
         if (fromEnvironment) {
+            if (QOperatingSystemVersion::currentType() == QOperatingSystemVersion::Windows)
+                QSKIP("on Windows the system's proxy is in its Internet settings, not in http_proxy");
             if (!QHostInfo::fromName(host).addresses().contains(QHostAddress(QHostAddress::LocalHost)))
                 QSKIP("the host name does not name 127.0.0.1");
             qputenv("http_proxy", address);

@@ -28,6 +28,7 @@
 #include <atomic>
 #include <memory>
 
+#include <minizip/zip.h>
 #include <zlib.h>
 
 namespace {
@@ -83,15 +84,24 @@ const QList<Placement> placements = {
 
 bool zipFiles(const Files &files, const QString &archive)
 {
-    QTemporaryDir source;
-    for (auto it = files.cbegin(); it != files.cend(); ++it) {
-        QFile file(source.filePath(it.key()));
-        QDir().mkpath(QFileInfo(file).absolutePath());
-        if (!file.open(QIODevice::WriteOnly) || file.write(it.value()) != it.value().size())
-            return false;
-    }
+    // Written entry by entry, never through files on disk: the names a card
+    // must refuse are names Windows refuses too.
     QFile::remove(archive);
-    return TZipFile::ZipDirectory(source.path(), source.path() + QLatin1Char('/'), archive, QString());
+    zipFile zip = zipOpen64(QFile::encodeName(archive).constData(), APPEND_STATUS_CREATE);
+    if (!zip)
+        return false;
+    bool ok = true;
+    for (auto it = files.cbegin(); ok && it != files.cend(); ++it) {
+        zip_fileinfo info {};
+        // Names in UTF-8 (general purpose flag bit 11).
+        ok = zipOpenNewFileInZip4_64(zip, it.key().toUtf8().constData(), &info, nullptr, 0, nullptr, 0, nullptr,
+                                     Z_DEFLATED, Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY,
+                                     nullptr, 0, 0, 0x800, 0)
+                == ZIP_OK
+            && zipWriteInFileInZip(zip, it.value().constData(), unsigned(it.value().size())) == ZIP_OK
+            && zipCloseFileInZip(zip) == ZIP_OK;
+    }
+    return zipClose(zip, nullptr) == ZIP_OK && ok;
 }
 
 /// A program folder with the old installation, its card and the manual
