@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QNetworkProxy>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
@@ -11,7 +12,6 @@
 class QFile;
 class QIODevice;
 class QNetworkAccessManager;
-class QNetworkProxy;
 class QNetworkReply;
 class QTimer;
 class QUrl;
@@ -185,6 +185,8 @@ private:
     QString proxyUser;
     QString proxySecret;
     bool proxyLoginRefused = false; // Cancel in the proxy's login: no retry
+    bool proxyLoginWanted = false; // the request ended on a proxy's 407
+    QNetworkProxy proxyAsking; // the proxy that sent it
 
     int lastStatusCode = 0;
     bool lastTransferFailed = false;
