@@ -189,9 +189,12 @@ THttp::Outcome THttp::run(const QByteArray &method, const QString &path, QIODevi
     stateChanged(2);
     QNetworkReply *reply = method == "POST" ? manager->post(request, body) : manager->get(request);
     // Downloads into a file keep little in memory: the network thread waits
-    // while this much is unread.
+    // while this much is unread. When the other side closes the connection
+    // early, the network thread discards whatever it received beyond this
+    // (it was never handed over), and the resumed transfer fetches it again:
+    // on a line that has dropped a transfer, more is let through.
     if (sink)
-        reply->setReadBufferSize(1024 * 1024);
+        reply->setReadBufferSize(lineDrops ? 4 * 1024 * 1024 : 1024 * 1024);
     activeReply = reply;
     bool headerSeen = false;
     bool tooLarge = false;
@@ -292,6 +295,8 @@ THttp::Outcome THttp::run(const QByteArray &method, const QString &path, QIODevi
     const bool shortBody = headerSeen && announced.isValid() && method != "HEAD" && !bodiless
         && bodyBytes != announced.toLongLong();
     const bool aborted = decided && use == BodyUse::Abort;
+    if (sink && error == QNetworkReply::RemoteHostClosedError && bodyBytes > 0)
+        lineDrops = true;
     bool failed = tooLarge || writeFailed || shortBody || transportFailed || !headerSeen || aborted;
     requestFinished(id, failed || error != QNetworkReply::NoError);
     if (error != QNetworkReply::NoError)

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QList>
-#include <QObject>
 #include <QNetworkProxy>
+#include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
@@ -182,6 +182,7 @@ private:
     bool userInputAllowed = false;
     QPointer<QNetworkReply> activeReply;
     qint64 progressBase = 0; // bytes a resumed transfer already had
+    bool lineDrops = false; // a download was cut off by the other side
     QString proxyUser;
     QString proxySecret;
     bool proxyLoginRefused = false; // Cancel in the proxy's login: no retry
