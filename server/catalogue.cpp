@@ -56,6 +56,7 @@ bool parseFaultAction(const QString &text, FaultAction *action)
         { QStringLiteral("novalidator"), FaultAction::NoValidator },
         { QStringLiteral("weaktag"), FaultAction::WeakTag },
         { QStringLiteral("rangetag"), FaultAction::RangeTag },
+        { QStringLiteral("lengthon304"), FaultAction::LengthOn304 },
         { QStringLiteral("nolength"), FaultAction::NoLength },
     };
     const auto flag = plain.constFind(words.at(0).toLower());

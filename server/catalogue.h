@@ -28,6 +28,7 @@ struct FaultAction
         WeakTag, // the ETag is a weak one (W/"...")
         RangeTotal, // a 206 gives the file as N bytes shorter than it is
         RangeTag, // a 206 carries an ETag other than the file's
+        LengthOn304, // a 304 names the file's size in Content-Length (no body)
         // Additions to any answer.
         RetryAfter, // a Retry-After header of N seconds
         NoLength, // the body without Content-Length, ended by closing the connection
@@ -49,7 +50,7 @@ struct FaultRule
 
 /// Parses "status N", "close N", "stall N", "drip MS", "latency MS", "garbage N",
 /// "norange", "badrange N", "unsatisfiable", "novalidator", "weaktag", "rangetotal N",
-/// "rangetag", "retryafter S" or "nolength", each optionally
+/// "rangetag", "lengthon304", "retryafter S" or "nolength", each optionally
 /// followed by "first K".
 bool parseFaultAction(const QString &text, FaultAction *action);
 /// Parses "PREFIX=>ACTION" (blanks around "=>" are ignored).

@@ -378,9 +378,12 @@ void UpdateService::applyConditions(Answer &answer, const Conditions &conditions
     qint64 totalCut = 0;
     bool weakTag = false;
     bool otherTag = false;
+    bool lengthOn304 = false;
     for (const FaultAction &fault : rangeFaults) {
         if (fault.kind == FaultAction::WeakTag)
             weakTag = true;
+        else if (fault.kind == FaultAction::LengthOn304)
+            lengthOn304 = true;
         else if (fault.kind == FaultAction::RangeTotal)
             totalCut = fault.value;
         else if (fault.kind == FaultAction::RangeTag)
@@ -417,6 +420,9 @@ void UpdateService::applyConditions(Answer &answer, const Conditions &conditions
             answer.source = Answer::Bytes;
             answer.body.clear();
             answer.size = 0;
+            // Allowed by HTTP: the length of the body a 200 would have had.
+            if (lengthOn304)
+                answer.headers.append({ "Content-Length", std::to_string(info.size()) });
             return;
         }
     }

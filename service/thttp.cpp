@@ -46,23 +46,18 @@ THttp::THttp(QObject *parent)
     Platform::keepFreedMemoryForReuse();
     // Redirects are never followed: the service is asked on one host only.
     manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-    // A proxy that wants a login (407): the user is asked; a wrong answer
-    // makes the proxy ask again, Cancel fails the request. The network layer
-    // keeps a login that worked for its later connections.
+    // A proxy that wants a login (407): the request ends here without one,
+    // and run() asks the user and sends it again. Asked from within this
+    // signal, the user would be timed by the request's stall time-out.
     connect(manager, &QNetworkAccessManager::proxyAuthenticationRequired, this,
-            [this](const QNetworkProxy &proxy, QAuthenticator *authenticator) {
-                QString user = proxyUser;
-                QString password;
-                const QString name = proxy.hostName() + QLatin1Char(':') + QString::number(proxy.port());
-                qCDebug(lcService).noquote() << "proxy" << name << "asks for a login";
-                if (cancelFlag || !askProxyLogin || !askProxyLogin(name, &user, &password)) {
+            [this](const QNetworkProxy &proxy, QAuthenticator *) {
+                qCDebug(lcService).noquote() << "proxy" << proxy.hostName() << proxy.port() << "asks for a login";
+                if (cancelFlag || !askProxyLogin) {
                     proxyLoginRefused = true;
                     return;
                 }
-                proxyUser = user;
-                proxySecret = password;
-                authenticator->setUser(user);
-                authenticator->setPassword(password);
+                proxyLoginWanted = true;
+                proxyAsking = proxy;
             });
 
     QSettings settings(QStringLiteral("./http_server.ini"), QSettings::IniFormat);
@@ -164,6 +159,7 @@ THttp::Outcome THttp::run(const QByteArray &method, const QString &path, QIODevi
     const int id = ++requestId;
     const int statusBefore = lastStatusCode;
     proxyLoginRefused = false;
+    proxyLoginWanted = false;
     // A new transfer counts its progress from zero, whatever the last one reached.
     lastDone = 0;
     if (status)
@@ -193,9 +189,12 @@ THttp::Outcome THttp::run(const QByteArray &method, const QString &path, QIODevi
     stateChanged(2);
     QNetworkReply *reply = method == "POST" ? manager->post(request, body) : manager->get(request);
     // Downloads into a file keep little in memory: the network thread waits
-    // while this much is unread.
+    // while this much is unread. When the other side closes the connection
+    // early, the network thread discards whatever it received beyond this
+    // (it was never handed over), and the resumed transfer fetches it again:
+    // on a line that has dropped a transfer, more is let through.
     if (sink)
-        reply->setReadBufferSize(1024 * 1024);
+        reply->setReadBufferSize(lineDrops ? 4 * 1024 * 1024 : 1024 * 1024);
     activeReply = reply;
     bool headerSeen = false;
     bool tooLarge = false;
@@ -296,6 +295,8 @@ THttp::Outcome THttp::run(const QByteArray &method, const QString &path, QIODevi
     const bool shortBody = headerSeen && announced.isValid() && method != "HEAD" && !bodiless
         && bodyBytes != announced.toLongLong();
     const bool aborted = decided && use == BodyUse::Abort;
+    if (sink && error == QNetworkReply::RemoteHostClosedError && bodyBytes > 0)
+        lineDrops = true;
     bool failed = tooLarge || writeFailed || shortBody || transportFailed || !headerSeen || aborted;
     requestFinished(id, failed || error != QNetworkReply::NoError);
     if (error != QNetworkReply::NoError)
@@ -305,16 +306,19 @@ THttp::Outcome THttp::run(const QByteArray &method, const QString &path, QIODevi
     reply->deleteLater();
     stateChanged(0);
 
-    // Some proxies turn a wrong login away with 401 instead of 407 (the
-    // service itself never asks for one): the user is asked again, and the
-    // request goes out once more with the new login.
-    if (!failed && answerStatus == 401 && !proxyUser.isEmpty() && !cancelFlag) {
-        const QNetworkProxy proxy = proxyFor(request.url());
+    // A proxy asked for a login (407), or turned the one given away with 401
+    // (as some do; the service itself never asks for one): the user is asked
+    // now that no request is waiting, and the request goes out once more,
+    // with a stall time-out of its own, through the proxy with that login.
+    // The network layer keeps the login for its later connections.
+    const bool loginAsked = proxyLoginWanted || (!failed && answerStatus == 401 && !proxyUser.isEmpty());
+    if (loginAsked && !cancelFlag) {
+        const QNetworkProxy proxy = proxyLoginWanted ? proxyAsking : proxyFor(request.url());
         if (proxy.type() == QNetworkProxy::HttpProxy) {
             QString user = proxyUser;
             QString password;
             const QString name = proxy.hostName() + QLatin1Char(':') + QString::number(proxy.port());
-            qCDebug(lcService).noquote() << "proxy" << name << "refused the login";
+            qCDebug(lcService).noquote() << "proxy" << name << (proxyLoginWanted ? "wants" : "refused") << "a login";
             if (askProxyLogin && askProxyLogin(name, &user, &password)) {
                 proxyUser = user;
                 proxySecret = password;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QNetworkProxy>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -11,7 +12,6 @@
 class QFile;
 class QIODevice;
 class QNetworkAccessManager;
-class QNetworkProxy;
 class QNetworkReply;
 class QTimer;
 class QUrl;
@@ -182,9 +182,12 @@ private:
     bool userInputAllowed = false;
     QPointer<QNetworkReply> activeReply;
     qint64 progressBase = 0; // bytes a resumed transfer already had
+    bool lineDrops = false; // a download was cut off by the other side
     QString proxyUser;
     QString proxySecret;
     bool proxyLoginRefused = false; // Cancel in the proxy's login: no retry
+    bool proxyLoginWanted = false; // the request ended on a proxy's 407
+    QNetworkProxy proxyAsking; // the proxy that sent it
 
     int lastStatusCode = 0;
     bool lastTransferFailed = false;

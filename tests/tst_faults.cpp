@@ -234,6 +234,8 @@ struct ProxyLoginAnswerer
 {
     QStringList logins; // "user:password"
     int shown = 0;
+    int answerAfterMs = 0; // how long the user takes
+    QElapsedTimer open;
     QTimer timer;
 
     ProxyLoginAnswerer()
@@ -242,6 +244,11 @@ struct ProxyLoginAnswerer
             for (QWidget *widget : QApplication::topLevelWidgets()) {
                 if (widget->objectName() != QLatin1String("TProxyLoginBox") || !widget->isVisible())
                     continue;
+                if (!open.isValid())
+                    open.start();
+                if (open.elapsed() < answerAfterMs)
+                    return;
+                open.invalidate();
                 auto *user = widget->findChild<QLineEdit *>(QStringLiteral("lineEditProxyUser"));
                 auto *password = widget->findChild<QLineEdit *>(QStringLiteral("lineEditProxyPassword"));
                 QVERIFY(user && password);
@@ -501,19 +508,24 @@ private slots:
         QTest::addColumn<QString>("login"); // what the proxy asks for ("user:password"), empty: nothing
         QTest::addColumn<QStringList>("answers"); // the dialog's answers, then Cancel
         QTest::addColumn<int>("expected");
+        QTest::addColumn<int>("answerAfterMs"); // the user's time at the dialog
         QTest::newRow("proxy from http_server.ini, report through it")
-            << false << QString() << QStringList() << int(Done);
-        QTest::newRow("proxy from http_proxy") << true << QString() << QStringList() << int(Done);
+            << false << QString() << QStringList() << int(Done) << 0;
+        QTest::newRow("proxy from http_proxy") << true << QString() << QStringList() << int(Done) << 0;
         QTest::newRow("407, login given in the dialog")
             << false << QStringLiteral("officina:s3greta")
-            << QStringList { QStringLiteral("officina:s3greta") } << int(Done);
+            << QStringList { QStringLiteral("officina:s3greta") } << int(Done) << 0;
         QTest::newRow("407, wrong password twice, then the right one")
             << false << QStringLiteral("officina:s3greta")
             << QStringList { QStringLiteral("officina:x"), QStringLiteral("officina:y"),
                              QStringLiteral("officina:s3greta") }
-            << int(Done);
+            << int(Done) << 0;
         QTest::newRow("407, login cancelled")
-            << false << QStringLiteral("officina:s3greta") << QStringList() << int(Message);
+            << false << QStringLiteral("officina:s3greta") << QStringList() << int(Message) << 0;
+        // Longer than the stall time-out (2 s): the user's time is no stall.
+        QTest::newRow("407, login given after 3 s")
+            << false << QStringLiteral("officina:s3greta")
+            << QStringList { QStringLiteral("officina:s3greta") } << int(Done) << 3000;
     }
 
     void throughProxy()
@@ -522,6 +534,7 @@ private slots:
         QFETCH(QString, login);
         QFETCH(QStringList, answers);
         QFETCH(int, expected);
+        QFETCH(int, answerAfterMs);
         if (!FtpFixture::available())
             QSKIP("the FTP server module is not installed");
         if (ProxyFixture::program().isEmpty())
@@ -555,6 +568,7 @@ private slots:
         }
         ProxyLoginAnswerer loginAnswerer;
         loginAnswerer.logins = answers;
+        loginAnswerer.answerAfterMs = answerAfterMs;
         const RunResult run = drive(site);
         qunsetenv("http_proxy");
         judge(site, run, QString::fromLatin1(QTest::currentDataTag()), QStringLiteral("proxy"), expected,

@@ -480,6 +480,10 @@ private slots:
         QTest::newRow("whole copy reused after a 304")
             << QByteArray() << QString() << QByteArray() << true << QStringList { "304 If-None-Match" }
             << qint64(0);
+        // A 304 may name the length of the body it stands for.
+        QTest::newRow("whole copy reused after a 304 with Content-Length")
+            << QByteArray() << QString() << QByteArray("lengthon304") << true
+            << QStringList { "304 If-None-Match" } << qint64(0);
         QTest::newRow("whole copy of a changed file fetched again")
             << QByteArray() << QStringLiteral("change") << QByteArray() << true
             << QStringList { "200 If-None-Match" } << qint64(400000);
