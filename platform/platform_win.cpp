@@ -376,18 +376,42 @@ QByteArray zipFileFunctions(const QString &path, zlib_filefunc64_def_s *function
 
 QString volumeIdentity(const QString &root)
 {
-    const QString path = nativeRoot(root);
+    // The volume the root lies on: the root itself for a drive, the drive
+    // below it for a folder that stands in for one.
+    wchar_t path[MAX_PATH + 1] = {};
+    if (!GetVolumePathNameW(wide(nativeRoot(root)), path, MAX_PATH + 1))
+        return QString();
     wchar_t label[MAX_PATH + 1] = {};
     DWORD serial = 0;
-    if (!GetVolumeInformationW(wide(path), label, MAX_PATH + 1, &serial, nullptr, nullptr, nullptr, 0))
+    if (!GetVolumeInformationW(path, label, MAX_PATH + 1, &serial, nullptr, nullptr, nullptr, 0))
         return QString();
-    if (serial != 0)
-        return QStringLiteral("serial-%1").arg(quint32(serial), 8, 16, QLatin1Char('0'));
-    // Media formatted without a serial number: size and label instead.
-    ULARGE_INTEGER total = {};
-    if (!GetDiskFreeSpaceExW(wide(path), nullptr, &total, nullptr))
-        return QString();
-    return QStringLiteral("size-%1-%2").arg(quint64(total.QuadPart)).arg(QString::fromWCharArray(label));
+    QString identity;
+    if (serial != 0) {
+        identity = QStringLiteral("serial-%1").arg(quint32(serial), 8, 16, QLatin1Char('0'));
+    } else {
+        // Media formatted without a serial number: size and label instead.
+        ULARGE_INTEGER total = {};
+        if (!GetDiskFreeSpaceExW(path, nullptr, &total, nullptr))
+            return QString();
+        identity = QStringLiteral("size-%1-%2").arg(quint64(total.QuadPart)).arg(QString::fromWCharArray(label));
+    }
+    // Folders that stand in for drives share the volume of the folder they
+    // lie in: the root folder's own file index then tells one "card" from
+    // another.
+    if (qEnvironmentVariableIsSet("UPDATE_HUB_DRIVES")) {
+        const HANDLE folder = CreateFileW(wide(win32Path(root)), FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (folder == INVALID_HANDLE_VALUE)
+            return QString();
+        BY_HANDLE_FILE_INFORMATION info = {};
+        const bool known = GetFileInformationByHandle(folder, &info);
+        CloseHandle(folder);
+        if (!known)
+            return QString();
+        identity += QStringLiteral("-%1").arg((quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow, 0, 16);
+    }
+    return identity;
 }
 
 } // namespace Platform

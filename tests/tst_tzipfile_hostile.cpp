@@ -402,8 +402,6 @@ void TestZipHostile::mutatedArchivesNeverEscape()
     zip.add(entry("b/c/three.txt", "three"));
     const QByteArray sound = zip.bytes();
     QRandomGenerator random(20240101);
-    QElapsedTimer timer;
-    timer.start();
     for (int round = 0; round < 300; ++round) {
         QByteArray damaged = sound;
         const int flips = 1 + int(random.bounded(4));
@@ -416,8 +414,9 @@ void TestZipHostile::mutatedArchivesNeverEscape()
         for (const QString &path : treeOf(ws.path()))
             QVERIFY2(path == QLatin1String("m.zip") || path.startsWith(QLatin1String("out")),
                      qPrintable(path));
+        // Each round walks only its own output (a hang ends at ctest's time-out).
+        QVERIFY(QDir(ws.filePath(dest)).removeRecursively());
     }
-    QVERIFY(timer.elapsed() < 30000);
 }
 
 void TestZipHostile::countsBeyond32Bits()

@@ -573,7 +573,9 @@ public:
 
     QString existingSpelling(const QString &relative)
     {
-        if (relative.isEmpty() || exists(m_root + relative))
+        // Looked up even when the path exists as written: on Windows it
+        // does whatever its case, and a move would rename the file.
+        if (relative.isEmpty())
             return relative;
         const qsizetype slash = relative.lastIndexOf(QLatin1Char('/'));
         const QString parent = slash < 0 ? QString() : folderSpelling(relative.left(slash));
