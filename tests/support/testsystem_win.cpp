@@ -2,15 +2,9 @@
 
 #include "platform/platform.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
-#include <QFile>
 #include <QLibrary>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QSettings>
-#include <QTemporaryDir>
-#include <QThread>
 
 namespace TestSystem {
 
@@ -54,61 +48,6 @@ QString unixPath(const QString &path)
     return result;
 }
 
-// One word for the shell, whatever it holds.
-QString quoted(const QString &word)
-{
-    QString copy = word;
-    copy.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
-    return QLatin1Char('\'') + copy + QLatin1Char('\'');
-}
-
-int runDirectly(const QString &program, const QStringList &arguments, const QString &workingDirectory,
-                int timeoutMs, QByteArray *output)
-{
-    QProcess process;
-    process.setWorkingDirectory(workingDirectory);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit) {
-        process.kill();
-        process.waitForFinished();
-        return -1;
-    }
-    if (output)
-        *output = process.readAll();
-    return process.exitCode();
-}
-
-// Writes the script of pattern (%1 the working folder, %2 the command, %3
-// the output file, %4 and %5 the status file while written and when whole,
-// %6 the stop file) into folder and starts it with the machine's shell.
-bool startThroughShell(const QTemporaryDir &folder, const QString &pattern, const QString &program,
-                       const QStringList &arguments, const QString &workingDirectory)
-{
-    static const QRegularExpression windowsPath(QStringLiteral("^[A-Za-z]:[/\\\\]"));
-    auto hostWord = [](const QString &word) {
-        return quoted(windowsPath.match(word).hasMatch() ? hostPath(word) : word);
-    };
-    const QString base = hostPath(folder.path()) + QLatin1Char('/');
-    QString command = hostWord(program);
-    for (const QString &argument : arguments)
-        command += QLatin1Char(' ') + hostWord(argument);
-    QString script = pattern;
-    script.replace(QStringLiteral("%1"), hostWord(workingDirectory))
-        .replace(QStringLiteral("%2"), command)
-        .replace(QStringLiteral("%3"), quoted(base + QStringLiteral("output")))
-        .replace(QStringLiteral("%4"), quoted(base + QStringLiteral("status.part")))
-        .replace(QStringLiteral("%5"), quoted(base + QStringLiteral("status")))
-        .replace(QStringLiteral("%6"), quoted(base + QStringLiteral("stop")));
-    QFile file(folder.filePath(QStringLiteral("run.sh")));
-    if (!file.open(QIODevice::WriteOnly) || file.write(script.toUtf8()) < 0)
-        return false;
-    file.close();
-    // A plain argument: Wine hands quoted ones to a Linux program altered.
-    return QProcess::startDetached(QStringLiteral(UPDATE_HUB_HOST_ROOT "/bin/sh"),
-                                   { base + QStringLiteral("run.sh") });
-}
-
 } // namespace
 
 bool underWine()
@@ -129,58 +68,6 @@ QString hostPath(const QString &path)
     return underWine() ? unixPath(path) : path;
 }
 
-HostProcess::~HostProcess()
-{
-    stop();
-}
-
-bool HostProcess::start(const QString &program, const QStringList &arguments)
-{
-    if (!underWine()) {
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(program, arguments);
-        return m_process.waitForStarted(10000);
-    }
-    m_folder = std::make_unique<QTemporaryDir>(QStringLiteral(UPDATE_HUB_BINARY_DIR "/host-XXXXXX"));
-    const bool started = m_folder->isValid()
-        && startThroughShell(*m_folder,
-                             QStringLiteral("%2 >%3 2>&1 </dev/null &\nchild=$!\n"
-                                            "while [ ! -e %6 ] && kill -0 $child 2>/dev/null; do sleep 0.05; done\n"
-                                            "kill $child 2>/dev/null\nwait $child\necho $? >%4 && mv %4 %5\n"),
-                             program, arguments, QString());
-    if (!started)
-        m_folder.reset();
-    return started;
-}
-
-bool HostProcess::isRunning() const
-{
-    if (m_folder)
-        return !QFile::exists(m_folder->filePath(QStringLiteral("status")));
-    return m_process.state() == QProcess::Running;
-}
-
-void HostProcess::stop()
-{
-    if (m_folder) {
-        QFile stopFile(m_folder->filePath(QStringLiteral("stop")));
-        if (stopFile.open(QIODevice::WriteOnly))
-            stopFile.close();
-        const QDeadlineTimer deadline(5000);
-        while (isRunning() && !deadline.hasExpired())
-            QThread::msleep(20);
-        m_folder.reset();
-        return;
-    }
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
-}
-
 bool isSuperUser()
 {
     return false;
@@ -198,38 +85,6 @@ bool remountReadOnly(const QString &)
 
 void unmount(const QString &)
 {
-}
-
-int runHostProgram(const QString &program, const QStringList &arguments, const QString &workingDirectory,
-                   int timeoutMs, QByteArray *output)
-{
-    if (!underWine())
-        return runDirectly(program, arguments, workingDirectory, timeoutMs, output);
-
-    // The shell writes the exit code into a file of its own and renames it
-    // when complete: its appearance is the program's end.
-    QTemporaryDir folder(QStringLiteral(UPDATE_HUB_BINARY_DIR "/host-XXXXXX"));
-    if (!folder.isValid()
-        || !startThroughShell(folder, QStringLiteral("cd %1 || exit 1\n%2 >%3 2>&1 </dev/null\n"
-                                                     "echo $? >%4 && mv %4 %5\n"),
-                              program, arguments, workingDirectory))
-        return -1;
-    QFile status(folder.filePath(QStringLiteral("status")));
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!status.exists()) {
-        if (deadline.hasExpired())
-            return -1;
-        QThread::msleep(20);
-    }
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    bool ok = false;
-    const int code = status.readAll().trimmed().toInt(&ok);
-    if (output) {
-        QFile out(folder.filePath(QStringLiteral("output")));
-        *output = out.open(QIODevice::ReadOnly) ? out.readAll() : QByteArray();
-    }
-    return ok ? code : -1;
 }
 
 } // namespace TestSystem
