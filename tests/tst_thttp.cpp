@@ -363,7 +363,7 @@ private slots:
     {
         QFETCH(QByteArray, fault);
         Setup s;
-        QVERIFY(s.start("[faults]\n/files/varnohub/pkg/ => " + fault + "\n", "stall_timeout=1\n"));
+        QVERIFY(s.start("[faults]\n/files/varnohub/pkg/ => " + fault + "\n", "stall_timeout=2\n"));
         QVERIFY(s.service.writeFile(QStringLiteral("pkg/a.zip"), QByteArray(400000, 'n')));
         QVERIFY(s.service.writeFile(QStringLiteral("good.txt"), "fine"));
         QVERIFY(s.ws.writeFile(QStringLiteral("a.zip"), "older copy"));
