@@ -1,9 +1,10 @@
 #pragma once
 
 #include <QByteArray>
-#include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
+
+#include "support/testsystem.h"
 
 /// A real FTP server on a free loopback port for one test: the system's
 /// pyftpdlib run by /usr/bin/python3 (tests/helpers/ftpserver.py) with one
@@ -41,6 +42,6 @@ private:
     QString m_user;
     QString m_password;
     QTemporaryDir m_root;
-    QProcess m_process;
+    TestSystem::HostProcess m_process;
     int m_port = 0;
 };
