@@ -10,7 +10,6 @@
 #include <QRegularExpression>
 #include <QTimeZone>
 #include <QSaveFile>
-#include <QThreadPool>
 
 #include <httplib.h>
 
@@ -129,32 +128,6 @@ QString belowRoot(QString path)
     return path;
 }
 
-// Serves the connections on threads Qt made. The handlers use Qt's file
-// classes, which give a thread Qt's per-thread state; Qt ends that state
-// cleanly on its own threads, while on Windows a thread of the HTTP
-// library's own pool crashed in Qt's clean-up as it ended.
-class QtThreadQueue : public httplib::TaskQueue
-{
-public:
-    explicit QtThreadQueue(int threads)
-    {
-        m_pool.setMaxThreadCount(threads);
-    }
-
-    void enqueue(std::function<void()> task) override
-    {
-        m_pool.start(std::move(task));
-    }
-
-    void shutdown() override
-    {
-        m_pool.waitForDone();
-    }
-
-private:
-    QThreadPool m_pool;
-};
-
 } // namespace
 
 struct UpdateService::Answer
@@ -192,7 +165,7 @@ UpdateService::UpdateService(const ServiceOptions &options)
 
     // Every connection holds a worker for its whole life (keep-alive, stalled
     // answers), so the pool is far larger than the number of cores.
-    m_server->new_task_queue = [] { return new QtThreadQueue(96); };
+    m_server->new_task_queue = [] { return new httplib::ThreadPool(96); };
     // Small answers go out at once: with Nagle's algorithm a request that
     // follows an answer on the same connection waits for the delayed ACK.
     m_server->set_tcp_nodelay(true);
