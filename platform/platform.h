@@ -39,8 +39,9 @@ QSettings *openRegistryKey(const QString &key);
 /// The registry path shown for a key, "HKEY_CURRENT_USER\SOFTWARE\Orvane\<key>".
 QString registryKeyPath(const QString &key);
 
-/// Ends every process with that program name by force ("taskkill /F /IM name";
-/// off Windows the name is also matched without ".exe"). Waits until done.
+/// Ends every process with that program name by force: on Windows the name
+/// of its program file, in any case, waiting until each has ended (its file
+/// can then be replaced); elsewhere also matched without ".exe".
 void killProcess(const QString &programName);
 
 /// Starts a program detached with the given arguments (the shell "open" of a

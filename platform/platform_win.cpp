@@ -12,6 +12,7 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 
 #include <climits>
 #include <minizip/ioapi.h>
@@ -167,7 +168,32 @@ QString registryKeyPath(const QString &key)
 
 void killProcess(const QString &programName)
 {
-    QProcess::execute(QStringLiteral("taskkill"), {QStringLiteral("/F"), QStringLiteral("/IM"), programName});
+    // Here rather than through taskkill: a helper program that did not end
+    // would hold the updater, and each start of one costs time.
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        qCDebug(lcPlatform) << "no process list:" << GetLastError();
+        return;
+    }
+    const DWORD self = GetCurrentProcessId();
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ProcessID == self
+            || QString::fromWCharArray(entry.szExeFile).compare(programName, Qt::CaseInsensitive) != 0)
+            continue;
+        const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (!process) {
+            qCDebug(lcPlatform) << "cannot end" << programName << entry.th32ProcessID << GetLastError();
+            continue;
+        }
+        qCDebug(lcPlatform) << "kill" << entry.th32ProcessID << programName;
+        // Its program file can be replaced once it has ended.
+        if (TerminateProcess(process, 1))
+            WaitForSingleObject(process, 5000);
+        CloseHandle(process);
+    }
+    CloseHandle(snapshot);
 }
 
 bool startProgram(const QString &program, const QStringList &arguments)

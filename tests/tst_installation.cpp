@@ -10,6 +10,7 @@
 #include "support/modalanswerer.h"
 #include "support/workspace.h"
 
+#include <QProcess>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QtTest>
@@ -162,6 +163,41 @@ private slots:
         QVERIFY(!inst.exists(QStringLiteral("OVUpdateNotify.exe")));
         // On Windows the folder is C:/orvane/, outside the workspace.
         QVERIFY(QDir(notifierFolder).removeRecursively());
+    }
+
+    // The notifier runs from its folder while its package is installed: it
+    // is ended first (Windows replaces no running program file).
+    void runningNotifierIsEnded()
+    {
+        Installation inst(1, 0);
+        QVERIFY(writePackage(inst.ws, QStringLiteral("balloon_notify.zip"), QStringLiteral("OVUpdateNotify.exe")));
+        QVERIFY(inst.manifest("num_files=1\nfile_0=balloon_notify.zip:balloon\n"));
+        const QString folder = Platform::orvaneFolder() + QStringLiteral("ov_update_notify");
+        const QString program = folder + QStringLiteral("/OVUpdateNotify.exe");
+        QVERIFY(QDir().mkpath(folder));
+        QFile::remove(program);
+        QVERIFY(QFile::copy(QStringLiteral(UPDATE_HUB_RECORDARGS_BIN), program));
+        const QString record = inst.ws.filePath(QStringLiteral("notifier.txt"));
+        QProcess notifier;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("UH_RECORDARGS_FILE"), record);
+        environment.insert(QStringLiteral("UH_RECORDARGS_STAY"), QStringLiteral("60"));
+        notifier.setProcessEnvironment(environment);
+        notifier.start(program, {});
+        QVERIFY(notifier.waitForStarted());
+        QTRY_VERIFY(QFile::exists(record));
+
+        ModalAnswerer answerer(QStringLiteral("tbOk"), -1);
+        MainWindow w;
+        manualMode(w);
+        QVERIFY(w.installPackages());
+        QCOMPARE(stepPage(w), 3);
+        QVERIFY(notifier.state() == QProcess::NotRunning || notifier.waitForFinished(10000));
+        QFile installed(program);
+        QVERIFY(installed.open(QIODevice::ReadOnly));
+        QCOMPARE(installed.readAll(), QByteArray("OVUpdateNotify.exe"));
+        installed.close();
+        QVERIFY(QDir(folder).removeRecursively());
     }
 
     void failures_data()
@@ -338,7 +374,12 @@ private slots:
         QVERIFY(inst.exists(QStringLiteral("driver_diagnostictool")));
         QTRY_VERIFY(QFile::exists(record));
         // A second installation in the same program run: the marker keeps the setup from starting again.
-        QFile::remove(record);
+        // The recording program may still hold its file open: Windows keeps the name until it closes.
+        const auto recordGone = [&record] {
+            QFile::remove(record);
+            return !QFile::exists(record);
+        };
+        QTRY_VERIFY(recordGone());
         QVERIFY(w.installPackages());
         QTest::qWait(300);
         QVERIFY(!QFile::exists(record));
