@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QLoggingCategory>
 #include <QSettings>
 
@@ -37,7 +38,9 @@ TRegistrySettings *TRegistrySettings::instance(const QString &productKey)
             return nullptr;
         }
         current = new TRegistrySettings(productKey);
-        current->setValue(QStringLiteral("InstallDir"), QCoreApplication::applicationDirPath());
+        // Read by Windows programs (the notifier): a path as Windows writes it.
+        current->setValue(QStringLiteral("InstallDir"),
+                          QDir::toNativeSeparators(QCoreApplication::applicationDirPath()));
         return current;
     }
     if (!productKey.isEmpty() && productKey != current->m_productKey) {

@@ -4,6 +4,7 @@
 #include "support/workspace.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QSettings>
@@ -122,8 +123,11 @@ void TestRegistrySettings::publishesValuesOnRelease()
     TRegistrySettings::release();
 
     const QString key = QStringLiteral("adfiles");
-    QCOMPARE(storedValue(key, QStringLiteral("InstallDir")).toString(),
-             QCoreApplication::applicationDirPath());
+    // The program's folder with the system's own separators (backslashes on Windows).
+    const QString installDir = storedValue(key, QStringLiteral("InstallDir")).toString();
+    QCOMPARE(QDir::fromNativeSeparators(installDir), QCoreApplication::applicationDirPath());
+    QVERIFY2(!installDir.contains(QDir::separator() == QLatin1Char('\\') ? QLatin1Char('/') : QLatin1Char('\\')),
+             qPrintable(installDir));
     QCOMPARE(storedValue(key, QStringLiteral("Language")).toString(), QStringLiteral("ita"));
     QCOMPARE(storedValue(key, QStringLiteral("DefaultLanguage")).toString(), QStringLiteral("eng"));
     QCOMPARE(storedValue(key, QStringLiteral("Versione")).toString(), QStringLiteral("2.10"));
