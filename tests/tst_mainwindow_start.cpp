@@ -290,6 +290,8 @@ private slots:
         QTest::newRow("unreadable drive skipped") << QStringList{QStringLiteral("gone"), QStringLiteral("a")}
                                                   << "a";
         QTest::newRow("no drives") << QStringList{} << "";
+        QTest::newRow("card folder with a non-ASCII name")
+            << QStringList{QStringLiteral("stick"), QStringLiteral("schedà_für")} << QStringLiteral("schedà_für");
     }
 
     void cardSearch()
@@ -299,6 +301,7 @@ private slots:
         TestWorkspace ws;
         makeCard(ws, QStringLiteral("a"));
         makeCard(ws, QStringLiteral("b"));
+        makeCard(ws, QStringLiteral("schedà_für"));
         ws.writeFile(QStringLiteral("noqte/varno/main"), "x");
         ws.writeFile(QStringLiteral("stick/photo.jpg"), "x");
         QStringList paths;
