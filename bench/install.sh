@@ -24,6 +24,11 @@
 # the old tree to the same card; best of UH_BENCH_RECOVERY_ROUNDS (default 5).
 # After each undo the card must hold the old release byte for byte and no
 # ".update_hub" folder.
+# With UH_BENCH_INSTALL_WINDOWS naming bench_install.exe (scripts/bench
+# windows), the same installation is made by the Windows program under Wine
+# instead, the card a removable drive of Wine, against the Linux program, and
+# only this line is printed:
+#   windows-install: ours X s, reference Y s, ratio Z
 set -euo pipefail
 
 build_dir="$(cd "${1:?usage: install.sh BUILD_DIR}" && pwd)"
@@ -34,6 +39,8 @@ set_mib="${UH_BENCH_INSTALL_MIB:-256}"
 rounds="${UH_BENCH_INSTALL_ROUNDS:-2}"
 recovery_rounds="${UH_BENCH_RECOVERY_ROUNDS:-5}"
 verbose="${UH_BENCH_INSTALL_VERBOSE:-0}"
+windows_bench="${UH_BENCH_INSTALL_WINDOWS:-}"
+root="$(cd "$(dirname "$0")/.." && pwd)"
 for program in "$bench" "$recovery" "$service"; do
     if [ ! -x "$program" ]; then
         echo "install: $program is not built" >&2
@@ -144,6 +151,24 @@ now() { date +%s.%N; }
 best() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b < a) ? b : a }'; }
 larger() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b > a) ? b : a }'; }
 
+# Every enlarged package arrived whole where the installation puts it, and
+# the version report arrived by FTP.
+check_installed() {
+    local where tag
+    for where in program/bench_pc card/varno/bench_palm program/bbad/bench_bbad card/varno/bbad/bench_bbad \
+        program/bench_ad card/varno/bench_ad; do
+        tag="${where##*/bench_}"
+        if ! diff -r -q "$work/content/$tag/bench_$tag" "$site/$where" >/dev/null; then
+            echo "install: $where differs from its package" >&2
+            exit 1
+        fi
+    done
+    if [ -z "$(ls "$work/ftp/varnohub/log/versione")" ]; then
+        echo "install: no version report arrived by FTP" >&2
+        exit 1
+    fi
+}
+
 ours_seconds=""
 ours_gap=""
 packages="$work/packages"
@@ -159,25 +184,54 @@ run_ours() {
         exit 1
     fi
     [ "$verbose" = 1 ] && grep -v -e 'This plugin does not support' -e XDG_RUNTIME_DIR "$work/ours.err" >&2
-    # Every enlarged package arrived whole where the installation puts it.
-    local where tag
-    for where in program/bench_pc card/varno/bench_palm program/bbad/bench_bbad card/varno/bbad/bench_bbad \
-        program/bench_ad card/varno/bench_ad; do
-        tag="${where##*/bench_}"
-        if ! diff -r -q "$work/content/$tag/bench_$tag" "$site/$where" >/dev/null; then
-            echo "install: $where differs from its package" >&2
-            exit 1
-        fi
-    done
-    if [ -z "$(ls "$work/ftp/varnohub/log/versione")" ]; then
-        echo "install: no version report arrived by FTP" >&2
-        exit 1
-    fi
+    check_installed
     ours_seconds="$(best "$ours_seconds" "$(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' <<<"$line")")"
     ours_gap="$(larger "$ours_gap" "$(sed -n 's/.*gap_ms=\([0-9.]*\).*/\1/p' <<<"$line")")"
     rm -rf "$site"
     sync
 }
+
+# The Windows program under Wine: the card is the removable drive R: of the
+# prefix, found by the program's own drive search; the per-user state of
+# the prefix ("C:/orvane", the Orvane registry key) starts empty each run.
+if [ -n "$windows_bench" ]; then
+    . "$root/scripts/wine-env"
+    wine_setup
+    trap 'wine_drop_card r; wine_stop; cleanup' EXIT
+    mkdir -p "$site/card"
+    wine_card r "$site/card"
+    wine_restart
+    windows_seconds=""
+    run_windows() {
+        fresh_site
+        rm -rf "$WINEPREFIX/drive_c/orvane"
+        wine reg delete 'HKCU\Software\Orvane' /f >/dev/null 2>&1 || true
+        local line status=0
+        line="$(cd "$site/program" && wine "$windows_bench" "Z:$packages" 2>"$work/windows.err" | tr -d '\r')" \
+            || status=$?
+        if [ "$status" != 0 ]; then
+            echo "install: the installation under Wine failed (exit $status)" >&2
+            cat "$work/windows.err" >&2
+            exit 1
+        fi
+        check_installed
+        windows_seconds="$(best "$windows_seconds" "$(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' <<<"$line")")"
+        rm -rf "$site"
+        sync
+    }
+    for round in $(seq "$rounds"); do
+        if [ $((round % 2)) = 1 ]; then
+            run_ours
+            run_windows
+        else
+            run_windows
+            run_ours
+        fi
+    done
+    awk -v o="$windows_seconds" -v r="$ours_seconds" \
+        'BEGIN { printf "windows-install: ours %.2f s, reference %.2f s, ratio %.2f\n", o, r, o / (r > 0.01 ? r : 0.01) }'
+    exit 0
+fi
 
 # The reference does the same work on the same files with the same tools a
 # script would use: download all, test all, extract all (PC before card).

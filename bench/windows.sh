@@ -3,8 +3,12 @@
 # whole ctest suite of build-windows/ run through Wine (as scripts/test runs
 # it: one wineserver for the run, three tests side by side) against the
 # whole suite of the Linux build (two side by side), both timed from start to
-# end in the same run. Both suites must pass. Prints
+# end in the same run. Both suites must pass. Then the installation of the
+# install benchmark (bench/install.sh) made by the Windows program under Wine
+# against the Linux program, each optimised (scripts/build-windows --bench
+# builds the Windows helper into build-windows-bench/). Prints
 #   windows-suite: ours X s, reference Y s, ratio Z
+#   windows-install: ours X s, reference Y s, ratio Z
 # The Windows build is made first (scripts/build-windows) when missing.
 set -euo pipefail
 
@@ -39,3 +43,6 @@ ours="$(
 [ -n "$ours" ] && [ -n "$reference" ] || exit 1
 awk -v o="$ours" -v r="$reference" \
     'BEGIN { printf "windows-suite: ours %.0f s, reference %.0f s, ratio %.2f\n", o, r, o / r }'
+
+scripts/build-windows --bench >/dev/null
+UH_BENCH_INSTALL_WINDOWS="$root/build-windows-bench/bench/bench_install.exe" bash bench/install.sh "$build_dir"
