@@ -14,10 +14,73 @@
 #include <httplib.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <random>
 #include <thread>
+#include <vector>
 
 namespace {
+
+// The library's pool starts all its threads at once. Most runs of the service
+// serve a handful of connections, and under Wine every thread costs a
+// noticeable start and end, so this pool starts a worker only when a
+// connection finds none idle, up to its limit.
+class GrowingThreadPool : public httplib::TaskQueue
+{
+public:
+    explicit GrowingThreadPool(size_t limit) : m_limit(limit) { }
+
+    void enqueue(std::function<void()> job) override
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_jobs.push_back(std::move(job));
+            if (m_idle < m_jobs.size() && m_threads.size() < m_limit)
+                m_threads.emplace_back([this] { work(); });
+        }
+        m_wake.notify_one();
+    }
+
+    void shutdown() override
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_shutdown = true;
+        }
+        m_wake.notify_all();
+        // No new thread starts once m_shutdown is set, so the list is stable.
+        for (std::thread &thread : m_threads)
+            thread.join();
+    }
+
+private:
+    void work()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            ++m_idle;
+            m_wake.wait(lock, [this] { return !m_jobs.empty() || m_shutdown; });
+            --m_idle;
+            if (m_jobs.empty())
+                return;
+            std::function<void()> job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+            lock.unlock();
+            job();
+            lock.lock();
+        }
+    }
+
+    const size_t m_limit;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::function<void()>> m_jobs;
+    std::vector<std::thread> m_threads;
+    size_t m_idle = 0;
+    bool m_shutdown = false;
+};
 
 const QByteArray serviceRoot = QByteArrayLiteral("/files/varnohub/");
 const char *const textType = "text/plain; charset=ISO-8859-1";
@@ -164,8 +227,8 @@ UpdateService::UpdateService(const ServiceOptions &options)
     }
 
     // Every connection holds a worker for its whole life (keep-alive, stalled
-    // answers), so the pool is far larger than the number of cores.
-    m_server->new_task_queue = [] { return new httplib::ThreadPool(96); };
+    // answers), so the pool may grow far larger than the number of cores.
+    m_server->new_task_queue = [] { return new GrowingThreadPool(96); };
     // Small answers go out at once: with Nagle's algorithm a request that
     // follows an answer on the same connection waits for the delayed ACK.
     m_server->set_tcp_nodelay(true);
