@@ -571,16 +571,34 @@ private slots:
         const auto outcome = fetch.fetch(path, QStringLiteral("a.zip"), planned, QStringLiteral("work/a.zip"));
         QCOMPARE(outcome == PackageDownload::Outcome::Done, done);
 
+        const bool dropsLoseBytes = requests.endsWith(QStringLiteral("..."));
+        QStringList logged = s.service.requestsWithHeaders();
+        if (dropsLoseBytes) {
+            // The service logs a request once its answer has gone out; after a
+            // drop, a loaded machine can show that after the client is done.
+            const QDeadlineTimer settle(3000);
+            for (QStringList again; !settle.hasExpired(); logged = again) {
+                QTest::qWait(100);
+                again = s.service.requestsWithHeaders();
+                if (again == logged)
+                    break;
+            }
+        }
         QStringList seen;
-        for (const QString &line : s.service.requestsWithHeaders()) {
+        for (const QString &line : logged) {
             // "GET TARGET STATUS [Name: value]..." -> "STATUS Name Name"
             QStringList words { line.section(QLatin1Char(' '), 2, 2) };
             for (const QString &header : line.section(QLatin1Char(' '), 3).split(QLatin1Char('['), Qt::SkipEmptyParts))
                 words << header.section(QLatin1Char(':'), 0, 0);
             seen << words.join(QLatin1Char(' '));
         }
-        if (requests.endsWith(QStringLiteral("..."))) {
+        if (dropsLoseBytes) {
             requests.removeLast();
+            // The first drop can lose all that was received (nothing kept:
+            // the next request starts over), later ones the tail.
+            while (seen.size() > requests.size() && seen.size() > 1 && seen.at(0) == requests.first()
+                   && seen.at(1) == requests.first())
+                seen.removeFirst();
             while (seen.size() > requests.size() && seen.last() == requests.last())
                 seen.removeLast();
         }
