@@ -144,6 +144,11 @@ QByteArray zipFileFunctions(const QString &path, zlib_filefunc64_def_s *function
 /// killed program would. Does nothing without that variable.
 void faultPoint();
 inline constexpr int faultExitCode = 86;
+/// Ends this process at once with exitCode, from any thread, as a power cut
+/// would: no library's clean-up runs (on Windows, ending a process the
+/// ordinary way runs every DLL's clean-up, here on whichever thread made the
+/// last file operation, and Qt's could crash there).
+[[noreturn]] void endProcessNow(int exitCode);
 
 /// Test hook: observer is called with the number of every file operation
 /// that faultPoint() announces, on the thread that makes it, so that a test

@@ -7,7 +7,6 @@
 #include <QtGlobal>
 
 #include <atomic>
-#include <cstdlib>
 #include <functional>
 
 namespace {
@@ -33,7 +32,7 @@ void faultPoint()
         return;
     const int count = ++operations;
     if (limit > 0 && count >= limit)
-        std::_Exit(faultExitCode);
+        endProcessNow(faultExitCode);
     if (observed.load())
         observer(count);
 }

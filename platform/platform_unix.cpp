@@ -19,6 +19,7 @@
 #endif
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <iconv.h>
 #include <sys/stat.h>
@@ -158,6 +159,11 @@ int openPath(const QString &path, int flags)
 } // namespace
 
 namespace Platform {
+
+void endProcessNow(int exitCode)
+{
+    std::_Exit(exitCode);
+}
 
 QStringList driveRoots()
 {

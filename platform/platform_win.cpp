@@ -15,6 +15,7 @@
 #include <tlhelp32.h>
 
 #include <climits>
+#include <cstdlib>
 #include <minizip/ioapi.h>
 // The wide-character file functions come with minizip's Windows file layer;
 // its header is not installed everywhere, the declaration is the same.
@@ -110,6 +111,12 @@ struct PageMemory
 } // namespace
 
 namespace Platform {
+
+void endProcessNow(int exitCode)
+{
+    TerminateProcess(GetCurrentProcess(), UINT(exitCode));
+    std::_Exit(exitCode);
+}
 
 QStringList driveRoots()
 {
