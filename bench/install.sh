@@ -148,6 +148,20 @@ fresh_site() {
 }
 
 now() { date +%s.%N; }
+# ROUNDS runs of each of two commands, the first going first in odd rounds and
+# second in even ones, so that neither always meets the same machine state.
+alternate() { # rounds first second
+    local round
+    for round in $(seq "$1"); do
+        if [ $((round % 2)) = 1 ]; then
+            "$2"
+            "$3"
+        else
+            "$3"
+            "$2"
+        fi
+    done
+}
 best() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b < a) ? b : a }'; }
 larger() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b > a) ? b : a }'; }
 
@@ -214,20 +228,13 @@ if [ -n "$windows_bench" ]; then
             cat "$work/windows.err" >&2
             exit 1
         fi
+        [ "$verbose" = 1 ] && grep -a -v -e 'This plugin does not support' "$work/windows.err" | tr -d '\r' >&2
         check_installed
         windows_seconds="$(best "$windows_seconds" "$(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' <<<"$line")")"
         rm -rf "$site"
         sync
     }
-    for round in $(seq "$rounds"); do
-        if [ $((round % 2)) = 1 ]; then
-            run_ours
-            run_windows
-        else
-            run_windows
-            run_ours
-        fi
-    done
+    alternate "$rounds" run_ours run_windows
     awk -v o="$windows_seconds" -v r="$ours_seconds" \
         'BEGIN { printf "windows-install: ours %.2f s, reference %.2f s, ratio %.2f\n", o, r, o / (r > 0.01 ? r : 0.01) }'
     exit 0
@@ -286,15 +293,7 @@ run_reference() {
 # The package list comes from our first run, so ours goes first; afterwards the
 # order alternates so that neither side always meets the same machine state.
 cat "$work/service/praxo/bbad/bbad_auto_1.10.zip" >/dev/null
-for round in $(seq "$rounds"); do
-    if [ $((round % 2)) = 1 ]; then
-        run_ours
-        run_reference
-    else
-        run_reference
-        run_ours
-    fi
-done
+alternate "$rounds" run_ours run_reference
 
 # The undo of an installation in flight: the old release of 2,000 files (40
 # folders, 512 B to 64 KiB each) on a card, the new one replacing 1,900 of them
@@ -367,15 +366,7 @@ recovery_reference() {
     rm -rf "$copy"
     sync
 }
-for round in $(seq "$recovery_rounds"); do
-    if [ $((round % 2)) = 1 ]; then
-        recovery_ours
-        recovery_reference
-    else
-        recovery_reference
-        recovery_ours
-    fi
-done
+alternate "$recovery_rounds" recovery_ours recovery_reference
 
 awk -v o="$ours_seconds" -v r="$reference_seconds" \
     'BEGIN { printf "install: ours %.2f s, reference %.2f s, ratio %.2f\n", o, r, o / (r > 0.01 ? r : 0.01) }'

@@ -37,7 +37,9 @@ public:
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_jobs.push_back(std::move(job));
-            if (m_idle < m_jobs.size() && m_threads.size() < m_limit)
+            // After shutdown the workers still running drain the queue; none
+            // starts, so shutdown() can join a list that no longer grows.
+            if (!m_shutdown && m_idle < m_jobs.size() && m_threads.size() < m_limit)
                 m_threads.emplace_back([this] { work(); });
         }
         m_wake.notify_one();
@@ -50,7 +52,6 @@ public:
             m_shutdown = true;
         }
         m_wake.notify_all();
-        // No new thread starts once m_shutdown is set, so the list is stable.
         for (std::thread &thread : m_threads)
             thread.join();
     }

@@ -38,6 +38,8 @@
 namespace {
 
 const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+// The name of a dated backup of the work folder, "yyyy-MM-dd_hh-mm-ss.zip".
+const QString backupPattern = QStringLiteral("[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]_[0-9][0-9]-[0-9][0-9]-[0-9][0-9].zip");
 
 /// An installation (program folder, card, home) beside the reference service
 /// with its demo catalogue and an FTP server for the version report.
@@ -272,7 +274,7 @@ private slots:
         QCOMPARE(manifest.readInt(QStringLiteral("pc_update"), QStringLiteral("num_files"), 10, -1),
                  int(downloads.size()));
         QVERIFY(manifest.readString(QStringLiteral("pc_update"), QStringLiteral("file_0")).size() > 0);
-        QCOMPARE(QDir(site.ws.path()).entryList({ QStringLiteral("????-??-??_??-??-??.zip") }, QDir::Files).size(), 1);
+        QCOMPARE(QDir(site.ws.path()).entryList({ backupPattern }, QDir::Files).size(), 1);
 
         // Status log: the run's lines from the first byte, the old tail after them.
         const QStringList lines = statusLines(site);
@@ -709,7 +711,7 @@ private slots:
             click(w, "tbOkAggiornamentiDisponibili");
             QCOMPARE(stepPage(w), 3);
             const QStringList copies
-                = QDir(online.ws.path()).entryList({ QStringLiteral("????-??-??_??-??-??.zip") }, QDir::Files);
+                = QDir(online.ws.path()).entryList({ backupPattern }, QDir::Files);
             QCOMPARE(copies.size(), 1);
             package = keep.filePath(QStringLiteral("package.zip"));
             QVERIFY(QFile::copy(online.ws.filePath(copies.first()), package));
@@ -739,7 +741,7 @@ private slots:
         // The versions of the package's manifest, all of whose archives were installed.
         QCOMPARE(versionsNotRecorded(site, true, updatePalm == 1), QString());
         // No download run: no second dated copy.
-        QVERIFY(QDir(site.ws.path()).entryList({ QStringLiteral("????-??-??_??-??-??.zip") }, QDir::Files).isEmpty());
+        QVERIFY(QDir(site.ws.path()).entryList({ backupPattern }, QDir::Files).isEmpty());
     }
 
     void badManualPackages_data()
