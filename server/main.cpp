@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -31,7 +32,7 @@ int usage()
 {
     fprintf(stderr,
             "usage: update_hub_service --root DIR --port N [--log FILE] [--latency-ms N]\n"
-            "                          [--fault \"PREFIX=>ACTION\"]... [--watch-stdin]\n"
+            "                          [--fault \"PREFIX=>ACTION\"]... [--watch-stdin] [--port-file FILE]\n"
             "       update_hub_service --make-demo DIR\n"
             "       update_hub_service --make-manual-package OUT.zip [--root DIR] [--customization KEY]\n"
             "                          [--account CODE] [--languages SEL,DEF]\n");
@@ -72,6 +73,7 @@ int main(int argc, char **argv)
     ServiceOptions options;
     bool portGiven = false;
     bool watchStdin = false;
+    QString portFile;
     QString demoFolder;
     QString manualPackage;
     ManualPackageOptions manual;
@@ -95,6 +97,8 @@ int main(int argc, char **argv)
             portGiven = true;
         } else if (argument == QLatin1String("--log")) {
             options.logPath = value;
+        } else if (argument == QLatin1String("--port-file")) {
+            portFile = value;
         } else if (argument == QLatin1String("--latency-ms")) {
             options.latencyMs = value.toLongLong(&ok);
             ok = ok && options.latencyMs >= 0;
@@ -167,8 +171,20 @@ int main(int argc, char **argv)
         }).detach();
     }
 
-    printf("%d\n", port);
-    fflush(stdout);
+    if (portFile.isEmpty()) {
+        printf("%d\n", port);
+        fflush(stdout);
+    } else {
+        // Whole or absent: a reader never sees half a number.
+        QSaveFile file(portFile);
+        if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray::number(port) + '\n') < 0 || !file.commit()) {
+            fprintf(stderr, "update_hub_service: cannot write %s\n", qPrintable(portFile));
+            service.stop();
+            finished = true;
+            watcher.join();
+            return 1;
+        }
+    }
     const bool ok = service.run();
     finished = true;
     watcher.join();

@@ -8,14 +8,16 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QRegularExpression>
-#include <QTimeZone>
 #include <QSaveFile>
+#include <QThread>
+#include <QTimeZone>
 
 #include <httplib.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -26,7 +28,10 @@ namespace {
 // The library's pool starts all its threads at once. Most runs of the service
 // serve a handful of connections, and under Wine every thread costs a
 // noticeable start and end, so this pool starts a worker only when a
-// connection finds none idle, up to its limit.
+// connection finds none idle, up to its limit. The workers are Qt's threads:
+// they use Qt's objects, and a thread Qt did not start gets Qt's thread data
+// adopted, whose clean-up at the thread's end crashed the service now and
+// then as it stopped on Windows (Wine).
 class GrowingThreadPool : public httplib::TaskQueue
 {
 public:
@@ -39,8 +44,10 @@ public:
             m_jobs.push_back(std::move(job));
             // After shutdown the workers still running drain the queue; none
             // starts, so shutdown() can join a list that no longer grows.
-            if (!m_shutdown && m_idle < m_jobs.size() && m_threads.size() < m_limit)
-                m_threads.emplace_back([this] { work(); });
+            if (!m_shutdown && m_idle < m_jobs.size() && m_threads.size() < m_limit) {
+                m_threads.emplace_back(QThread::create([this] { work(); }));
+                m_threads.back()->start();
+            }
         }
         m_wake.notify_one();
     }
@@ -52,8 +59,8 @@ public:
             m_shutdown = true;
         }
         m_wake.notify_all();
-        for (std::thread &thread : m_threads)
-            thread.join();
+        for (const std::unique_ptr<QThread> &thread : m_threads)
+            thread->wait();
     }
 
 private:
@@ -78,7 +85,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<std::function<void()>> m_jobs;
-    std::vector<std::thread> m_threads;
+    std::vector<std::unique_ptr<QThread>> m_threads;
     size_t m_idle = 0;
     bool m_shutdown = false;
 };

@@ -1,5 +1,7 @@
 #include "support/servicefixture.h"
 
+#include "support/testsystem.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -34,26 +36,35 @@ bool ServiceFixture::start(const QStringList &extraArguments)
     stop();
     if (!m_logDir.isValid() || (m_ownedRoot && !m_ownedRoot->isValid()))
         return false;
-    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // The port comes through a file, and the service writes to this
+    // process's own output and error: no pipes, whose readers Qt deletes on
+    // Windows as the process ends while their thread-pool callbacks may
+    // still post to them (see TestSystem::waitForEnd).
+    const QString portFile = m_logDir.filePath(QStringLiteral("port"));
+    QFile::remove(portFile);
+    m_process.setProcessChannelMode(QProcess::ForwardedChannels);
     m_process.start(QStringLiteral(UPDATE_HUB_SERVICE_BIN),
                     QStringList { QStringLiteral("--root"), m_root, QStringLiteral("--port"),
                                   QStringLiteral("0"), QStringLiteral("--log"), logPath(),
-                                  QStringLiteral("--watch-stdin") }
+                                  QStringLiteral("--port-file"), portFile, QStringLiteral("--watch-stdin") }
                         + extraArguments);
     if (!m_process.waitForStarted(10000))
         return false;
 
-    // The first line on standard output is the port.
+    // The file appears whole once the service listens.
     const QDeadlineTimer deadline(10000);
-    QByteArray output;
-    while (!output.contains('\n') && !deadline.hasExpired()) {
-        if (!m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
+    QByteArray line;
+    while (!line.contains('\n') && !deadline.hasExpired()) {
+        QFile file(portFile);
+        if (file.open(QIODevice::ReadOnly))
+            line = file.readAll();
+        // Returns at once when the service ended instead (a bad argument).
+        if (!line.contains('\n') && TestSystem::waitForEnd(m_process, 10))
             break;
-        output += m_process.readAllStandardOutput();
     }
     bool ok = false;
-    const uint port = output.left(output.indexOf('\n')).trimmed().toUInt(&ok);
-    if (!output.contains('\n') || !ok || port == 0 || port > 65535) {
+    const uint port = line.left(line.indexOf('\n')).trimmed().toUInt(&ok);
+    if (!line.contains('\n') || !ok || port == 0 || port > 65535) {
         stop();
         return false;
     }
@@ -72,11 +83,11 @@ void ServiceFixture::stop()
         // that also reaches a console program on Windows, which gets no
         // close request from terminate().
         m_process.closeWriteChannel();
-        if (!m_process.waitForFinished(5000)) {
+        if (!TestSystem::waitForEnd(m_process, 5000)) {
             m_process.terminate();
-            if (!m_process.waitForFinished(5000)) {
+            if (!TestSystem::waitForEnd(m_process, 5000)) {
                 m_process.kill();
-                m_process.waitForFinished(5000);
+                TestSystem::waitForEnd(m_process, 5000);
             }
         }
     }

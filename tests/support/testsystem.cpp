@@ -1,10 +1,12 @@
 #include "support/testsystem.h"
 
 #include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QThread>
+#include <QTimer>
 
 // What runs the machine's own programs: directly, or under Wine through the
 // machine's shell (the system files say which and name the paths).
@@ -114,6 +116,22 @@ int runHostProgram(const QString &program, const QStringList &arguments, const Q
     return ok ? code : -1;
 }
 
+
+bool waitForEnd(QProcess &process, int timeoutMs)
+{
+    if (process.state() == QProcess::NotRunning)
+        return true;
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&process, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    timer.start(timeoutMs);
+    if (process.state() != QProcess::NotRunning)
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    return process.state() == QProcess::NotRunning;
+}
 
 HostProcess::~HostProcess()
 {

@@ -37,6 +37,15 @@ bool underWine();
 int runHostProgram(const QString &program, const QStringList &arguments, const QString &workingDirectory,
                    int timeoutMs = 60000, QByteArray *output = nullptr);
 
+/// Waits up to timeoutMs for process to end, running the event loop, and
+/// returns whether it has ended. QProcess::waitForFinished() notices the end
+/// itself and deletes the process's Windows wait notifier while its
+/// thread-pool callback may still be posting to it (under Wine the posted
+/// event then and then reached a deleted object and crashed the test).
+/// Here the end arrives through that notifier, whose callback has then
+/// posted already.
+bool waitForEnd(QProcess &process, int timeoutMs);
+
 /// Under Wine, removes what earlier tests left in the prefix's per-user
 /// state: the "C:/orvane" folder and the registry key HKEY_CURRENT_USER
 /// Software\Orvane. Elsewhere nothing: on Linux each workspace is a home of
