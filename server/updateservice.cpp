@@ -8,15 +8,14 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QTimeZone>
+#include <QSaveFile>
 
 #include <httplib.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <memory>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -28,70 +27,60 @@ namespace {
 // serve a handful of connections, and under Wine every thread costs a
 // noticeable start and end, so this pool starts a worker only when a
 // connection finds none idle, up to its limit.
-// The workers never end: shutdown() waits until every job is done and leaves
-// them parked, and they end with the process. A thread that used Qt's
-// objects crashed now and then at its end under Wine (in Qt's clean-up of
-// the thread's data), which ended the service with a crash as it stopped; a
-// Qt thread instead starts an event dispatcher, which under Wine made every
-// new connection slow.
 class GrowingThreadPool : public httplib::TaskQueue
 {
 public:
-    explicit GrowingThreadPool(size_t limit) : m_state(std::make_shared<State>()), m_limit(limit) { }
+    explicit GrowingThreadPool(size_t limit) : m_limit(limit) { }
 
     void enqueue(std::function<void()> job) override
     {
         {
-            std::lock_guard<std::mutex> lock(m_state->mutex);
-            m_state->jobs.push_back(std::move(job));
-            if (!m_state->shutdown && m_state->idle < m_state->jobs.size() && m_state->workers < m_limit) {
-                ++m_state->workers;
-                // The state outlives the pool: the parked workers keep it.
-                std::thread([state = m_state] { work(*state); }).detach();
-            }
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_jobs.push_back(std::move(job));
+            // After shutdown the workers still running drain the queue; none
+            // starts, so shutdown() can join a list that no longer grows.
+            if (!m_shutdown && m_idle < m_jobs.size() && m_threads.size() < m_limit)
+                m_threads.emplace_back([this] { work(); });
         }
-        m_state->wake.notify_one();
+        m_wake.notify_one();
     }
 
     void shutdown() override
     {
-        std::unique_lock<std::mutex> lock(m_state->mutex);
-        m_state->shutdown = true;
-        m_state->idleChanged.wait(
-            lock, [this] { return m_state->jobs.empty() && m_state->idle == m_state->workers; });
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_shutdown = true;
+        }
+        m_wake.notify_all();
+        for (std::thread &thread : m_threads)
+            thread.join();
     }
 
 private:
-    struct State
+    void work()
     {
-        std::mutex mutex;
-        std::condition_variable wake;
-        std::condition_variable idleChanged;
-        std::deque<std::function<void()>> jobs;
-        size_t workers = 0;
-        size_t idle = 0;
-        bool shutdown = false;
-    };
-
-    static void work(State &state)
-    {
-        std::unique_lock<std::mutex> lock(state.mutex);
+        std::unique_lock<std::mutex> lock(m_mutex);
         for (;;) {
-            ++state.idle;
-            state.idleChanged.notify_all();
-            state.wake.wait(lock, [&state] { return !state.jobs.empty(); });
-            --state.idle;
-            std::function<void()> job = std::move(state.jobs.front());
-            state.jobs.pop_front();
+            ++m_idle;
+            m_wake.wait(lock, [this] { return !m_jobs.empty() || m_shutdown; });
+            --m_idle;
+            if (m_jobs.empty())
+                return;
+            std::function<void()> job = std::move(m_jobs.front());
+            m_jobs.pop_front();
             lock.unlock();
             job();
-            job = nullptr; // what the job holds goes before the next wait
             lock.lock();
         }
     }
 
-    const std::shared_ptr<State> m_state;
     const size_t m_limit;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::function<void()>> m_jobs;
+    std::vector<std::thread> m_threads;
+    size_t m_idle = 0;
+    bool m_shutdown = false;
 };
 
 const QByteArray serviceRoot = QByteArrayLiteral("/files/varnohub/");
