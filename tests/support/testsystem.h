@@ -38,12 +38,11 @@ int runHostProgram(const QString &program, const QStringList &arguments, const Q
                    int timeoutMs = 60000, QByteArray *output = nullptr);
 
 /// Waits up to timeoutMs for process to end, running the event loop, and
-/// returns whether it has ended. QProcess::waitForFinished() notices the end
-/// itself and deletes the process's Windows wait notifier while its
-/// thread-pool callback may still be posting to it (under Wine the posted
-/// event then and then reached a deleted object and crashed the test).
-/// Here the end arrives through that notifier, whose callback has then
-/// posted already.
+/// returns whether it has ended. On Windows QProcess::waitForFinished()
+/// notices the end itself and deletes the process's wait notifier, whose
+/// thread-pool callback may be posting to it at that moment (under Wine a
+/// test now and then crashed on an event for a deleted object). Here the end
+/// arrives through that notifier, after its callback has posted.
 bool waitForEnd(QProcess &process, int timeoutMs);
 
 /// Under Wine, removes what earlier tests left in the prefix's per-user
