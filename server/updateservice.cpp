@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QRegularExpression>
 #include <QTimeZone>
 #include <QSaveFile>
 
@@ -718,7 +717,11 @@ bool UpdateService::resolve(const QString &relative, QString *absolute) const
     if (relative.contains(QChar(0)))
         return false;
     QStringList parts;
-    for (const QString &part : relative.split(QRegularExpression(QStringLiteral("[/\\\\]")))) {
+    // Split by hand, not with a QRegularExpression: Qt keeps per-thread data
+    // for those, and with one used in the workers the Windows build crashed
+    // in that clean-up as each worker ended at shutdown (every time under Wine).
+    const QString slashed = QString(relative).replace(QLatin1Char('\\'), QLatin1Char('/'));
+    for (const QString &part : slashed.split(QLatin1Char('/'))) {
         if (part.isEmpty() || part == QLatin1String("."))
             continue;
         if (part == QLatin1String(".."))

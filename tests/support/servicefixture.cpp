@@ -76,22 +76,26 @@ bool ServiceFixture::start(const QStringList &extraArguments)
 #endif
 }
 
-void ServiceFixture::stop()
+bool ServiceFixture::stop()
 {
+    bool clean = true;
     if (m_process.state() != QProcess::NotRunning) {
         // The service ends when its standard input closes (--watch-stdin):
         // that also reaches a console program on Windows, which gets no
         // close request from terminate().
         m_process.closeWriteChannel();
-        if (!TestSystem::waitForEnd(m_process, 5000)) {
+        clean = TestSystem::waitForEnd(m_process, 5000);
+        if (!clean) {
             m_process.terminate();
             if (!TestSystem::waitForEnd(m_process, 5000)) {
                 m_process.kill();
                 TestSystem::waitForEnd(m_process, 5000);
             }
         }
+        clean = clean && m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
     }
     m_port = 0;
+    return clean;
 }
 
 QStringList ServiceFixture::logLines() const

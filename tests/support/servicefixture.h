@@ -24,7 +24,9 @@ public:
     /// Starts the service on port 0 with --root and --log and waits (<= 10 s)
     /// for the port it printed; false when it did not start.
     bool start(const QStringList &extraArguments = {});
-    void stop();
+    /// Stops the service; true when it ended by itself with exit code 0 (or
+    /// was not running), false when it crashed or had to be ended by force.
+    bool stop();
 
     quint16 port() const { return m_port; }
     QString root() const { return m_root; }
