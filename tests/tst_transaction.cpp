@@ -965,10 +965,11 @@ private slots:
         // machine's id (without the id the lock could come from another
         // machine sharing the folder, and its process is not looked for).
         QProcess gone;
+        gone.setProcessChannelMode(QProcess::ForwardedChannels); // no pipes (see TestSystem::waitForEnd)
         gone.start(QStringLiteral(UPDATE_HUB_RECORDARGS_BIN), {});
         QVERIFY(gone.waitForStarted());
         const qint64 pid = gone.processId();
-        QVERIFY(gone.waitForFinished());
+        QVERIFY(TestSystem::waitForEnd(gone, 30000));
         QVERIFY(ws.writeFile(QStringLiteral("update_hub.lock"),
                              QByteArray::number(pid) + "\nupdate_hub_app\n" + QSysInfo::machineHostName().toUtf8() + "\n"
                                  + QSysInfo::machineUniqueId() + "\n"));
