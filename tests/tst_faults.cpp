@@ -23,7 +23,6 @@
 #include <QHostInfo>
 #include <QLineEdit>
 #include <QOperatingSystemVersion>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QStackedWidget>
 #include <QToolButton>
@@ -88,8 +87,8 @@ struct Site
 
     bool makeCatalogue()
     {
-        return QProcess::execute(QStringLiteral(UPDATE_HUB_SERVICE_BIN),
-                                 { QStringLiteral("--make-demo"), catalogue.path() })
+        return TestSystem::execute(QStringLiteral(UPDATE_HUB_SERVICE_BIN),
+                                   { QStringLiteral("--make-demo"), catalogue.path() })
             == 0;
     }
 

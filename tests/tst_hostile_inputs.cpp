@@ -14,11 +14,11 @@
 #include "support/modalanswerer.h"
 #include "support/zipbytes.h"
 #include "support/servicefixture.h"
+#include "support/testsystem.h"
 #include "support/workspace.h"
 
 #include <QDirIterator>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QToolButton>
@@ -437,8 +437,8 @@ private slots:
         QFETCH(bool, taken);
         TestWorkspace ws;
         QTemporaryDir catalogue;
-        QVERIFY(QProcess::execute(QStringLiteral(UPDATE_HUB_SERVICE_BIN),
-                                  { QStringLiteral("--make-demo"), catalogue.path() })
+        QVERIFY(TestSystem::execute(QStringLiteral(UPDATE_HUB_SERVICE_BIN),
+                                    { QStringLiteral("--make-demo"), catalogue.path() })
                 == 0);
         QFile ini(QDir(catalogue.path()).filePath(QStringLiteral("service.ini")));
         QVERIFY(ini.open(QIODevice::Append));

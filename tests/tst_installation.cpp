@@ -8,6 +8,7 @@
 #include "platform/platform.h"
 #include "settings/tinifiles.h"
 #include "support/modalanswerer.h"
+#include "support/testsystem.h"
 #include "support/workspace.h"
 
 #include <QProcess>
@@ -183,6 +184,7 @@ private slots:
         environment.insert(QStringLiteral("UH_RECORDARGS_FILE"), record);
         environment.insert(QStringLiteral("UH_RECORDARGS_STAY"), QStringLiteral("60"));
         notifier.setProcessEnvironment(environment);
+        notifier.setProcessChannelMode(QProcess::ForwardedChannels); // no pipes (see TestSystem::waitForEnd)
         notifier.start(program, {});
         QVERIFY(notifier.waitForStarted());
         QTRY_VERIFY(QFile::exists(record));
@@ -192,7 +194,7 @@ private slots:
         manualMode(w);
         QVERIFY(w.installPackages());
         QCOMPARE(stepPage(w), 3);
-        QVERIFY(notifier.state() == QProcess::NotRunning || notifier.waitForFinished(10000));
+        QVERIFY(TestSystem::waitForEnd(notifier, 10000));
         QFile installed(program);
         QVERIFY(installed.open(QIODevice::ReadOnly));
         QCOMPARE(installed.readAll(), QByteArray("OVUpdateNotify.exe"));

@@ -25,7 +25,6 @@
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QDirIterator>
-#include <QProcess>
 #include <QStackedWidget>
 #include <QTextEdit>
 #include <QToolButton>
@@ -58,8 +57,8 @@ struct Site
             if (!fat->mount(ws.filePath(QStringLiteral("card"))))
                 return false;
         }
-        if (QProcess::execute(QStringLiteral(UPDATE_HUB_SERVICE_BIN),
-                              { QStringLiteral("--make-demo"), catalogue.path() })
+        if (TestSystem::execute(QStringLiteral(UPDATE_HUB_SERVICE_BIN),
+                                { QStringLiteral("--make-demo"), catalogue.path() })
             != 0)
             return false;
         service = std::make_unique<ServiceFixture>(catalogue.path());
@@ -696,9 +695,9 @@ private slots:
         if (dealerPackage) {
             // What a dealer hands a customer without internet.
             package = keep.filePath(QStringLiteral("package.zip"));
-            QCOMPARE(QProcess::execute(QStringLiteral(UPDATE_HUB_SERVICE_BIN),
-                                       { QStringLiteral("--make-manual-package"), package,
-                                         QStringLiteral("--languages"), QStringLiteral("ita,eng") }),
+            QCOMPARE(TestSystem::execute(QStringLiteral(UPDATE_HUB_SERVICE_BIN),
+                                         { QStringLiteral("--make-manual-package"), package,
+                                           QStringLiteral("--languages"), QStringLiteral("ita,eng") }),
                      0);
         } else {
             // The dated copy of an online run's work folder is a complete manual package.

@@ -78,13 +78,7 @@ Reply readReply(QTcpSocket &socket, int waitMs = 5000, qint64 enough = -1)
 // Runs update_hub_service with arguments; its exit code (-1 when it did not finish).
 int runService(const QStringList &arguments, QByteArray *output = nullptr)
 {
-    QProcess process;
-    process.start(QStringLiteral(UPDATE_HUB_SERVICE_BIN), arguments);
-    if (!process.waitForFinished(60000))
-        return -1;
-    if (output)
-        *output = process.readAllStandardOutput() + process.readAllStandardError();
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return TestSystem::execute(QStringLiteral(UPDATE_HUB_SERVICE_BIN), arguments, 60000, output);
 }
 
 QByteArray fileBytes(const QString &path)
@@ -566,10 +560,7 @@ private slots:
     {
         QTemporaryDir folder;
         QVERIFY(folder.isValid());
-        QProcess make;
-        make.start(QStringLiteral(UPDATE_HUB_SERVICE_BIN), { QStringLiteral("--make-demo"), folder.path() });
-        QVERIFY(make.waitForFinished(30000));
-        QCOMPARE(make.exitCode(), 0);
+        QCOMPARE(runService({ QStringLiteral("--make-demo"), folder.path() }), 0);
         ServiceFixture service(folder.path());
         QVERIFY(service.start());
         const quint16 port = service.port();

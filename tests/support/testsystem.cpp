@@ -133,6 +133,38 @@ bool waitForEnd(QProcess &process, int timeoutMs)
     return process.state() == QProcess::NotRunning;
 }
 
+int execute(const QString &program, const QStringList &arguments, int timeoutMs, QByteArray *output)
+{
+    QTemporaryDir folder;
+    if (output && !folder.isValid())
+        return -1;
+    QProcess process;
+    process.setStandardInputFile(QProcess::nullDevice());
+    if (output) {
+        process.setStandardOutputFile(folder.filePath(QStringLiteral("out")));
+        process.setStandardErrorFile(folder.filePath(QStringLiteral("err")));
+    } else {
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+    }
+    process.start(program, arguments);
+    if (!process.waitForStarted(10000))
+        return -1;
+    if (!waitForEnd(process, timeoutMs)) {
+        process.kill();
+        waitForEnd(process, 5000);
+        return -1;
+    }
+    if (output) {
+        output->clear();
+        for (const char *name : { "out", "err" }) {
+            QFile file(folder.filePath(QString::fromLatin1(name)));
+            if (file.open(QIODevice::ReadOnly))
+                *output += file.readAll();
+        }
+    }
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
 HostProcess::~HostProcess()
 {
     stop();

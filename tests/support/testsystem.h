@@ -45,6 +45,14 @@ int runHostProgram(const QString &program, const QStringList &arguments, const Q
 /// arrives through that notifier, after its callback has posted.
 bool waitForEnd(QProcess &process, int timeoutMs);
 
+/// Runs program (a program of this build) to its end as QProcess::execute()
+/// does, but without pipes and waiting through waitForEnd(), and returns its
+/// exit code, or -1 when it did not start, crashed or took longer than
+/// timeoutMs (it is killed then). output, when given, gets its standard
+/// output followed by its standard error, passed through files.
+int execute(const QString &program, const QStringList &arguments, int timeoutMs = 60000,
+            QByteArray *output = nullptr);
+
 /// Under Wine, removes what earlier tests left in the prefix's per-user
 /// state: the "C:/orvane" folder and the registry key HKEY_CURRENT_USER
 /// Software\Orvane. Elsewhere nothing: on Linux each workspace is a home of
