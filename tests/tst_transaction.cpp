@@ -310,8 +310,17 @@ int runChild(const Site &site, const char *what, int stopAt)
     env.insert(QStringLiteral("UPDATE_HUB_FAULT_STOP_AT"), QString::number(stopAt));
     child.setProcessEnvironment(env);
     child.setWorkingDirectory(site.ws.path());
-    return TestSystem::execute(child, QCoreApplication::applicationFilePath(),
-                               { QStringLiteral("--child"), QString::fromLatin1(what), site.package() });
+    // No pipes: on Windows each is read through thread-pool callbacks (see
+    // TestSystem::waitForEnd).
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                { QStringLiteral("--child"), QString::fromLatin1(what), site.package() });
+    if (!TestSystem::waitForEnd(child, 60000)) {
+        child.kill();
+        TestSystem::waitForEnd(child, 30000);
+        return -1;
+    }
+    return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
 }
 
 int childMain(int argc, char *argv[])

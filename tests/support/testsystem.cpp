@@ -8,8 +8,6 @@
 #include <QThread>
 #include <QTimer>
 
-#include <optional>
-
 // What runs the machine's own programs: directly, or under Wine through the
 // machine's shell (the system files say which and name the paths).
 namespace TestSystem {
@@ -137,21 +135,14 @@ bool waitForEnd(QProcess &process, int timeoutMs)
 
 int execute(const QString &program, const QStringList &arguments, int timeoutMs, QByteArray *output)
 {
+    QTemporaryDir folder;
+    if (output && !folder.isValid())
+        return -1;
     QProcess process;
-    return execute(process, program, arguments, timeoutMs, output);
-}
-
-int execute(QProcess &process, const QString &program, const QStringList &arguments, int timeoutMs,
-            QByteArray *output)
-{
-    std::optional<QTemporaryDir> folder;
     process.setStandardInputFile(QProcess::nullDevice());
     if (output) {
-        folder.emplace();
-        if (!folder->isValid())
-            return -1;
-        process.setStandardOutputFile(folder->filePath(QStringLiteral("out")));
-        process.setStandardErrorFile(folder->filePath(QStringLiteral("err")));
+        process.setStandardOutputFile(folder.filePath(QStringLiteral("out")));
+        process.setStandardErrorFile(folder.filePath(QStringLiteral("err")));
     } else {
         process.setProcessChannelMode(QProcess::ForwardedChannels);
     }
@@ -166,7 +157,7 @@ int execute(QProcess &process, const QString &program, const QStringList &argume
     if (output) {
         output->clear();
         for (const char *name : { "out", "err" }) {
-            QFile file(folder->filePath(QString::fromLatin1(name)));
+            QFile file(folder.filePath(QString::fromLatin1(name)));
             if (file.open(QIODevice::ReadOnly))
                 *output += file.readAll();
         }

@@ -52,9 +52,6 @@ bool waitForEnd(QProcess &process, int timeoutMs);
 /// output followed by its standard error, passed through files.
 int execute(const QString &program, const QStringList &arguments, int timeoutMs = 60000,
             QByteArray *output = nullptr);
-/// The same with a process whose environment or working folder the caller has set.
-int execute(QProcess &process, const QString &program, const QStringList &arguments, int timeoutMs = 60000,
-            QByteArray *output = nullptr);
 
 /// Under Wine, removes what earlier tests left in the prefix's per-user
 /// state: the "C:/orvane" folder and the registry key HKEY_CURRENT_USER
