@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows build under Wine against the Linux build on this machine: the
 # whole ctest suite of build-windows/ run through Wine (as scripts/test runs
-# it: one wineserver for the run, three tests side by side) against the
+# it: three tests side by side, each in a Wine prefix of its own, one
+# wineserver per prefix for the run) against the
 # whole suite of the Linux build (two side by side), both timed from start to
 # end in the same run. Both suites must pass. Then the installation of the
 # install benchmark (bench/install.sh) made by the Windows program under Wine
@@ -38,6 +39,7 @@ ours="$(
     . scripts/wine-env
     wine_setup
     trap wine_stop EXIT
+    wine_test_prefixes 3
     suite ctest --test-dir build-windows -j3 --timeout 600
 )"
 [ -n "$ours" ] && [ -n "$reference" ] || exit 1
