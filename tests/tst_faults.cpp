@@ -85,12 +85,7 @@ struct Site
     // More lines of http_server.ini (a proxy).
     QByteArray extraIni;
 
-    bool makeCatalogue()
-    {
-        return TestSystem::execute(QStringLiteral(UPDATE_HUB_SERVICE_BIN),
-                                   { QStringLiteral("--make-demo"), catalogue.path() })
-            == 0;
-    }
+    bool makeCatalogue() { return ServiceFixture::makeDemoCatalogue(catalogue.path()); }
 
     /// Without withFtp no FTP server runs (for runs that stop before the report).
     bool start(const QStringList &faults, bool withFtp = true, bool ftpFolder = true, int updatePc = 1,

@@ -14,7 +14,6 @@
 #include "support/modalanswerer.h"
 #include "support/zipbytes.h"
 #include "support/servicefixture.h"
-#include "support/testsystem.h"
 #include "support/workspace.h"
 
 #include <QDirIterator>
@@ -437,9 +436,7 @@ private slots:
         QFETCH(bool, taken);
         TestWorkspace ws;
         QTemporaryDir catalogue;
-        QVERIFY(TestSystem::execute(QStringLiteral(UPDATE_HUB_SERVICE_BIN),
-                                    { QStringLiteral("--make-demo"), catalogue.path() })
-                == 0);
+        QVERIFY(ServiceFixture::makeDemoCatalogue(catalogue.path()));
         QFile ini(QDir(catalogue.path()).filePath(QStringLiteral("service.ini")));
         QVERIFY(ini.open(QIODevice::Append));
         ini.write("\n[answers]\n/files/varnohub/login.asp?password=DEMO0001 => " + login + "\n");

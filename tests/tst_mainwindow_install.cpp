@@ -57,9 +57,7 @@ struct Site
             if (!fat->mount(ws.filePath(QStringLiteral("card"))))
                 return false;
         }
-        if (TestSystem::execute(QStringLiteral(UPDATE_HUB_SERVICE_BIN),
-                                { QStringLiteral("--make-demo"), catalogue.path() })
-            != 0)
+        if (!ServiceFixture::makeDemoCatalogue(catalogue.path()))
             return false;
         service = std::make_unique<ServiceFixture>(catalogue.path());
         if (!service->start() || !ftp.start() || !ftp.makeDir(QStringLiteral("varnohub/log/versione")))

@@ -4,6 +4,7 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -43,6 +44,7 @@ bool ServiceFixture::start(const QStringList &extraArguments)
     const QString portFile = m_logDir.filePath(QStringLiteral("port"));
     QFile::remove(portFile);
     m_process.setProcessChannelMode(QProcess::ForwardedChannels);
+    TestSystem::withoutConsole(m_process);
     m_process.start(QStringLiteral(UPDATE_HUB_SERVICE_BIN),
                     QStringList { QStringLiteral("--root"), m_root, QStringLiteral("--port"),
                                   QStringLiteral("0"), QStringLiteral("--log"), logPath(),
@@ -179,6 +181,34 @@ QByteArray ServiceFixture::uploaded(const QString &fileName) const
 {
     QFile file(QDir(m_root).filePath(QStringLiteral("uploads/") + fileName));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool ServiceFixture::makeDemoCatalogue(const QString &folder)
+{
+#ifdef UPDATE_HUB_SERVICE_BIN
+    // One start of the service for the whole program: under Wine each start
+    // of a Windows program costs a good part of a second of the machine.
+    static QTemporaryDir made;
+    static const bool ok = made.isValid()
+        && TestSystem::execute(QStringLiteral(UPDATE_HUB_SERVICE_BIN), { QStringLiteral("--make-demo"), made.path() })
+            == 0;
+    if (!ok)
+        return false;
+    const QDir source(made.path());
+    const QDir target(folder);
+    QDirIterator entries(made.path(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                         QDirIterator::Subdirectories);
+    while (entries.hasNext()) {
+        const QString path = entries.next();
+        const QString relative = source.relativeFilePath(path);
+        if (entries.fileInfo().isDir() ? !target.mkpath(relative) : !QFile::copy(path, target.filePath(relative)))
+            return false;
+    }
+    return true;
+#else
+    Q_UNUSED(folder);
+    return false;
+#endif
 }
 
 bool ServiceFixture::writeHttpServerIni(const QString &folder, quint16 port, const QString &subdir,

@@ -49,6 +49,11 @@ public:
     /// The body last stored by upload_file.asp under that name (empty when none).
     QByteArray uploaded(const QString &fileName) const;
 
+    /// Writes the demo catalogue (update_hub_service --make-demo) into folder,
+    /// an empty folder: made once per test program and copied for each
+    /// caller, who may then change it. False when it could not be made.
+    static bool makeDemoCatalogue(const QString &folder);
+
     /// Writes folder/http_server.ini pointing the client at 127.0.0.1:port.
     static bool writeHttpServerIni(const QString &folder, quint16 port,
                                    const QString &subdir = QStringLiteral("praxo"),

@@ -41,7 +41,8 @@ int runDirectly(const QString &program, const QStringList &arguments, const QStr
 
 // Writes the script of pattern (%1 the working folder, %2 the command, %3
 // the output file, %4 and %5 the status file while written and when whole,
-// %6 the stop file) into folder and starts it with the machine's shell.
+// %6 the stop file, %7 a name for a pipe) into folder and starts it with the
+// machine's bash.
 bool startThroughShell(const QTemporaryDir &folder, const QString &pattern, const QString &program,
                        const QStringList &arguments, const QString &workingDirectory)
 {
@@ -59,7 +60,8 @@ bool startThroughShell(const QTemporaryDir &folder, const QString &pattern, cons
         .replace(QStringLiteral("%3"), quoted(base + QStringLiteral("output")))
         .replace(QStringLiteral("%4"), quoted(base + QStringLiteral("status.part")))
         .replace(QStringLiteral("%5"), quoted(base + QStringLiteral("status")))
-        .replace(QStringLiteral("%6"), quoted(base + QStringLiteral("stop")));
+        .replace(QStringLiteral("%6"), quoted(base + QStringLiteral("stop")))
+        .replace(QStringLiteral("%7"), quoted(base + QStringLiteral("pause")));
     QFile file(folder.filePath(QStringLiteral("run.sh")));
     if (!file.open(QIODevice::WriteOnly) || file.write(script.toUtf8()) < 0)
         return false;
@@ -72,13 +74,13 @@ bool startThroughShell(const QTemporaryDir &folder, const QString &pattern, cons
         const QString request = spool + QFileInfo(folder.path()).fileName();
         QFile part(request + QStringLiteral(".part"));
         if (!part.open(QIODevice::WriteOnly)
-            || part.write("exec sh " + quoted(base + QStringLiteral("run.sh")).toUtf8() + '\n') < 0)
+            || part.write("exec bash " + quoted(base + QStringLiteral("run.sh")).toUtf8() + '\n') < 0)
             return false;
         part.close();
         return QFile::rename(part.fileName(), request + QStringLiteral(".sh"));
     }
     // A plain argument: Wine hands quoted ones to a Linux program altered.
-    return QProcess::startDetached(QStringLiteral(UPDATE_HUB_HOST_ROOT "/bin/sh"),
+    return QProcess::startDetached(QStringLiteral(UPDATE_HUB_HOST_ROOT "/bin/bash"),
                                    { base + QStringLiteral("run.sh") });
 }
 
@@ -146,6 +148,7 @@ int execute(const QString &program, const QStringList &arguments, int timeoutMs,
     } else {
         process.setProcessChannelMode(QProcess::ForwardedChannels);
     }
+    withoutConsole(process);
     process.start(program, arguments);
     if (!process.waitForStarted(10000))
         return -1;
@@ -180,8 +183,14 @@ bool HostProcess::start(const QString &program, const QStringList &arguments)
     m_folder = std::make_unique<QTemporaryDir>(QStringLiteral(UPDATE_HUB_BINARY_DIR "/host-XXXXXX"));
     const bool started = m_folder->isValid()
         && startThroughShell(*m_folder,
+                             // The pause between looks is a read with a time-out on a
+                             // pipe nobody writes to: sleep would start a process
+                             // 20 times a second for as long as the program runs.
                              QStringLiteral("%2 >%3 2>&1 </dev/null &\nchild=$!\n"
-                                            "while [ ! -e %6 ] && kill -0 $child 2>/dev/null; do sleep 0.05; done\n"
+                                            "if mkfifo %7; then exec 3<>%7; rm -f %7; fi\n"
+                                            "while [ ! -e %6 ] && kill -0 $child 2>/dev/null; do\n"
+                                            "    read -r -t 0.05 -u 3 _ 2>/dev/null || [ $? -gt 128 ] || sleep 0.05\n"
+                                            "done\n"
                                             "kill $child 2>/dev/null\nwait $child\necho $? >%4 && mv %4 %5\n"),
                              program, arguments, QString());
     if (!started)

@@ -53,6 +53,13 @@ bool waitForEnd(QProcess &process, int timeoutMs);
 int execute(const QString &program, const QStringList &arguments, int timeoutMs = 60000,
             QByteArray *output = nullptr);
 
+/// Has process, a console program of this build, start without a console
+/// of its own on Windows (its output goes where the caller sets it, as
+/// before). A console program started by one that has no console window
+/// (a test) gets a new hidden console, and under Wine that is one more
+/// program start (conhost.exe) for each. Elsewhere nothing.
+void withoutConsole(QProcess &process);
+
 /// Under Wine, removes what earlier tests left in the prefix's per-user
 /// state: the "C:/orvane" folder and the registry key HKEY_CURRENT_USER
 /// Software\Orvane. Elsewhere nothing: on Linux each workspace is a home of

@@ -36,6 +36,10 @@ void clearUserState()
 {
 }
 
+void withoutConsole(QProcess &)
+{
+}
+
 QString hostPath(const QString &path)
 {
     return path;

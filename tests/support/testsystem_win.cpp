@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QLibrary>
+#include <QProcess>
 #include <QSettings>
 
 namespace TestSystem {
@@ -61,6 +62,15 @@ void clearUserState()
         return;
     QDir(Platform::orvaneFolder()).removeRecursively();
     QSettings(QStringLiteral("HKEY_CURRENT_USER\\Software\\Orvane"), QSettings::NativeFormat).clear();
+}
+
+void withoutConsole(QProcess &process)
+{
+    process.setCreateProcessArgumentsModifier([](QProcess::CreateProcessArguments *arguments) {
+        const unsigned long createNoWindow = 0x08000000;
+        const unsigned long detachedProcess = 0x00000008;
+        arguments->flags = (arguments->flags & ~createNoWindow) | detachedProcess;
+    });
 }
 
 QString hostPath(const QString &path)
