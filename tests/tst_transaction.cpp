@@ -313,6 +313,7 @@ int runChild(const Site &site, const char *what, int stopAt)
     // No pipes: on Windows each is read through thread-pool callbacks (see
     // TestSystem::waitForEnd).
     child.setProcessChannelMode(QProcess::ForwardedChannels);
+    TestSystem::withoutConsole(child);
     child.start(QCoreApplication::applicationFilePath(),
                 { QStringLiteral("--child"), QString::fromLatin1(what), site.package() });
     if (!TestSystem::waitForEnd(child, 60000)) {
