@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr int pollIntervalMs = 10;
+constexpr int pollIntervalMs = 25;
 
 QString labelText(QWidget *dialog, const char *name)
 {
