@@ -9,6 +9,17 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+namespace {
+
+// The reference service of this build; empty in a build without it.
+#ifdef UPDATE_HUB_SERVICE_BIN
+const QString serviceProgram = QStringLiteral(UPDATE_HUB_SERVICE_BIN);
+#else
+const QString serviceProgram;
+#endif
+
+} // namespace
+
 ServiceFixture::ServiceFixture(const QString &root)
 {
     if (root.isEmpty()) {
@@ -33,9 +44,8 @@ QString ServiceFixture::logPath() const
 
 bool ServiceFixture::start(const QStringList &extraArguments)
 {
-#ifdef UPDATE_HUB_SERVICE_BIN
     stop();
-    if (!m_logDir.isValid() || (m_ownedRoot && !m_ownedRoot->isValid()))
+    if (serviceProgram.isEmpty() || !m_logDir.isValid() || (m_ownedRoot && !m_ownedRoot->isValid()))
         return false;
     // The port comes through a file, and the service writes to this
     // process's own output and error: no pipes, whose readers Qt deletes on
@@ -45,7 +55,7 @@ bool ServiceFixture::start(const QStringList &extraArguments)
     QFile::remove(portFile);
     m_process.setProcessChannelMode(QProcess::ForwardedChannels);
     TestSystem::withoutConsole(m_process);
-    m_process.start(QStringLiteral(UPDATE_HUB_SERVICE_BIN),
+    m_process.start(serviceProgram,
                     QStringList { QStringLiteral("--root"), m_root, QStringLiteral("--port"),
                                   QStringLiteral("0"), QStringLiteral("--log"), logPath(),
                                   QStringLiteral("--port-file"), portFile, QStringLiteral("--watch-stdin") }
@@ -72,10 +82,6 @@ bool ServiceFixture::start(const QStringList &extraArguments)
     }
     m_port = quint16(port);
     return true;
-#else
-    Q_UNUSED(extraArguments);
-    return false;
-#endif
 }
 
 bool ServiceFixture::stop()
@@ -185,13 +191,11 @@ QByteArray ServiceFixture::uploaded(const QString &fileName) const
 
 bool ServiceFixture::makeDemoCatalogue(const QString &folder)
 {
-#ifdef UPDATE_HUB_SERVICE_BIN
     // One start of the service for the whole program: under Wine each start
     // of a Windows program costs a good part of a second of the machine.
     static QTemporaryDir made;
-    static const bool ok = made.isValid()
-        && TestSystem::execute(QStringLiteral(UPDATE_HUB_SERVICE_BIN), { QStringLiteral("--make-demo"), made.path() })
-            == 0;
+    static const bool ok = !serviceProgram.isEmpty() && made.isValid()
+        && TestSystem::execute(serviceProgram, { QStringLiteral("--make-demo"), made.path() }) == 0;
     if (!ok)
         return false;
     const QDir source(made.path());
@@ -205,10 +209,6 @@ bool ServiceFixture::makeDemoCatalogue(const QString &folder)
             return false;
     }
     return true;
-#else
-    Q_UNUSED(folder);
-    return false;
-#endif
 }
 
 bool ServiceFixture::writeHttpServerIni(const QString &folder, quint16 port, const QString &subdir,
