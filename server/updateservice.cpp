@@ -322,14 +322,16 @@ void UpdateService::handle(const httplib::Request &request, httplib::Response &r
     qint64 latency = m_options.latencyMs;
     FaultAction fault;
     QList<FaultAction> rangeFaults;
-    for (const QList<FaultRule> &rules : { m_options.faults, catalogue->faults() }) {
+    const QList<FaultRule> ruleLists[] = { m_options.faults, catalogue->faults() };
+    for (const QList<FaultRule> &rules : ruleLists) {
+        const bool fromCatalogue = &rules != &ruleLists[0];
         for (const FaultRule &rule : rules) {
             if (!target.startsWith(rule.prefix))
                 continue;
             const bool shapes = rule.action.kind != FaultAction::Latency && !rule.action.isRangeFault();
             if (shapes && fault.kind != FaultAction::None)
                 continue;
-            if (!ruleApplies(rule))
+            if (!ruleApplies(rule, fromCatalogue ? catalogue : nullptr))
                 continue;
             if (rule.action.kind == FaultAction::Latency)
                 latency += rule.action.value;
@@ -417,14 +419,18 @@ void UpdateService::handle(const httplib::Request &request, httplib::Response &r
     send(request, response, answer, fault, withoutLength);
 }
 
-bool UpdateService::ruleApplies(const FaultRule &rule)
+bool UpdateService::ruleApplies(const FaultRule &rule, const std::shared_ptr<const Catalogue> &from)
 {
     if (rule.action.times <= 0)
         return true;
     const QByteArray key = rule.prefix + "=>" + QByteArray::number(int(rule.action.kind)) + ' '
         + QByteArray::number(rule.action.value) + ' ' + QByteArray::number(rule.action.times);
     std::lock_guard<std::mutex> lock(m_ruleMutex);
-    qint64 &uses = m_ruleUses[key];
+    if (from && from != m_countedCatalogue) {
+        m_countedCatalogue = from;
+        m_catalogueRuleUses.clear();
+    }
+    qint64 &uses = (from ? m_catalogueRuleUses : m_ruleUses)[key];
     if (uses >= rule.action.times)
         return false;
     ++uses;

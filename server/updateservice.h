@@ -73,7 +73,9 @@ private:
     /// Validators, 304, 206 and 416 for an answer with a static file.
     void applyConditions(Answer &answer, const Conditions &conditions, const QList<FaultAction> &rangeFaults);
     /// Counts a rule limited to its first uses; false once they are used up.
-    bool ruleApplies(const FaultRule &rule);
+    /// The uses of the catalogue's rules count from the catalogue's last
+    /// change (from): a rewritten catalogue starts its rules afresh.
+    bool ruleApplies(const FaultRule &rule, const std::shared_ptr<const Catalogue> &from = nullptr);
     void handle(const httplib::Request &request, httplib::Response &response,
                 const httplib::ContentReader *body);
     Answer page(const QByteArray &target, const Catalogue &catalogue, const QByteArray *uploaded);
@@ -103,4 +105,8 @@ private:
     std::mutex m_userDataMutex;
     std::mutex m_ruleMutex;
     std::map<QByteArray, qint64> m_ruleUses;
+    // The catalogue whose rules m_catalogueRuleUses counts: held, so that
+    // no later catalogue can take its address.
+    std::shared_ptr<const Catalogue> m_countedCatalogue;
+    std::map<QByteArray, qint64> m_catalogueRuleUses;
 };

@@ -76,8 +76,10 @@ const QStringList settingsFiles { QStringLiteral("language.ini"), QStringLiteral
 struct Site
 {
     TestWorkspace ws;
-    QTemporaryDir catalogue;
-    std::unique_ptr<ServiceFixture> service;
+    // One service for every run of the program, with the demo catalogue
+    // made afresh for each (makeCatalogue()) and the run's faults in it.
+    ServiceFixture *service = &ServiceFixture::shared();
+    QDir catalogue { service->root() };
     FtpFixture ftp { QStringLiteral("drumelfask"), QStringLiteral("vilta") };
     QHash<QString, QByteArray> settingsBefore;
     // One try per package unless a row is about resuming.
@@ -85,17 +87,23 @@ struct Site
     // More lines of http_server.ini (a proxy).
     QByteArray extraIni;
 
-    bool makeCatalogue() { return ServiceFixture::makeDemoCatalogue(catalogue.path()); }
+    bool makeCatalogue()
+    {
+        return service->startShared() && ServiceFixture::makeDemoCatalogue(catalogue.path());
+    }
 
     /// Without withFtp no FTP server runs (for runs that stop before the report).
     bool start(const QStringList &faults, bool withFtp = true, bool ftpFolder = true, int updatePc = 1,
                int updatePalm = 1)
     {
-        QStringList arguments;
-        for (const QString &fault : faults)
-            arguments << QStringLiteral("--fault") << fault;
-        service = std::make_unique<ServiceFixture>(catalogue.path());
-        if (!service->start(arguments) || (withFtp && !ftp.start()))
+        if (!faults.isEmpty()) {
+            // Each "PREFIX=>ACTION" is a line of the catalogue's [faults].
+            const QByteArray lines = "\n[faults]\n" + faults.join(QLatin1Char('\n')).toUtf8() + '\n';
+            QFile ini(catalogue.filePath(QStringLiteral("service.ini")));
+            if (!ini.open(QIODevice::Append) || ini.write(lines) != lines.size())
+                return false;
+        }
+        if (service->port() == 0 || (withFtp && !ftp.start()))
             return false;
         if (withFtp && ftpFolder && !ftp.makeDir(QStringLiteral("varnohub/log/versione")))
             return false;

@@ -485,6 +485,28 @@ private slots:
                  QStringLiteral("GET /files/varnohub/fault/x.asp %1").arg(status));
     }
 
+    void firstUsesCountFromTheCatalogueChange()
+    {
+        // A rule of the command line counts from the start; one of the
+        // catalogue from the catalogue's last change, so that a test can
+        // keep one service for many scenarios.
+        ServiceFixture service;
+        const QByteArray answers = "[answers]\n/files/varnohub/a.asp => a\n/files/varnohub/b.asp => b\n";
+        QVERIFY(service.writeCatalogue(answers + "[faults]\n/files/varnohub/a.asp => status 503 first 1\n"));
+        QVERIFY(service.start(
+            { QStringLiteral("--fault"), QStringLiteral("/files/varnohub/b.asp=>status 502 first 1") }));
+        const auto statuses = [&service]() {
+            return QList<int> { get(service.port(), "/files/varnohub/a.asp").status,
+                                get(service.port(), "/files/varnohub/b.asp").status };
+        };
+        QCOMPARE(statuses(), QList<int>({ 503, 502 }));
+        QCOMPARE(statuses(), QList<int>({ 200, 200 }));
+        // The same rule in a rewritten catalogue applies again.
+        QVERIFY(service.writeCatalogue(answers + "# scenario 2\n[faults]\n/files/varnohub/a.asp => status 503 first 1\n"));
+        QCOMPARE(statuses(), QList<int>({ 503, 200 }));
+        QCOMPARE(statuses(), QList<int>({ 200, 200 }));
+    }
+
     void stalledClientsThatLeaveFreeTheirConnections()
     {
         // Each stalled answer holds one of a limited number of workers; more

@@ -36,13 +36,15 @@ QStringList dataLines(const QString &relative)
 struct Setup
 {
     TestWorkspace ws;
-    ServiceFixture service;
+    ServiceFixture &service = ServiceFixture::shared();
     std::unique_ptr<THttp> http;
     QHash<QString, QString> programVersions;
     PlanInput input;
 
     bool start(int scope, const QByteArray &extraCatalogue = QByteArray())
     {
+        if (!service.startShared())
+            return false;
         for (const QString &part :
              { QStringLiteral("pc"), QStringLiteral("card"), QStringLiteral("service") }) {
             QDirIterator it(dataDir + part, QDir::Files, QDirIterator::Subdirectories);
@@ -62,7 +64,7 @@ struct Setup
                     return false;
             }
         }
-        if (!service.start() || !ServiceFixture::writeHttpServerIni(ws.path(), service.port()))
+        if (!ServiceFixture::writeHttpServerIni(ws.path(), service.port()))
             return false;
         http = std::make_unique<THttp>();
         input.updateScope = scope;

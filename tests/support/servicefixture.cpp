@@ -2,6 +2,7 @@
 
 #include "support/testsystem.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
@@ -104,6 +105,35 @@ bool ServiceFixture::stop()
     }
     m_port = 0;
     return clean;
+}
+
+ServiceFixture &ServiceFixture::shared()
+{
+    // Stopped and removed while the application still exists: after it,
+    // waiting for a process is no longer safe on every system.
+    static ServiceFixture *service = nullptr;
+    if (!service) {
+        service = new ServiceFixture;
+        qAddPostRoutine([]() {
+            delete service;
+            service = nullptr;
+        });
+    }
+    return *service;
+}
+
+bool ServiceFixture::startShared()
+{
+    QDir root(m_root);
+    for (const QFileInfo &entry :
+         root.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+        const bool removed = entry.isDir() && !entry.isSymLink() ? QDir(entry.filePath()).removeRecursively()
+                                                                 : QFile::remove(entry.filePath());
+        if (!removed)
+            return false;
+    }
+    clearLog();
+    return m_process.state() == QProcess::Running || start();
 }
 
 QStringList ServiceFixture::logLines() const

@@ -28,6 +28,15 @@ public:
     /// was not running), false when it crashed or had to be ended by force.
     bool stop();
 
+    /// One service for the whole test program, on a root of its own, kept
+    /// running from its first use: under Wine each start of a Windows program
+    /// costs a good part of a second of the machine. Each user calls
+    /// startShared() for it: its root and log start empty, its faults come
+    /// from the catalogue (whose "first K" rules count from its last change).
+    static ServiceFixture &shared();
+    /// Empties the root and the log, then starts the service unless it runs.
+    bool startShared();
+
     quint16 port() const { return m_port; }
     QString root() const { return m_root; }
     QString logPath() const;
