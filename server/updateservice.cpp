@@ -798,6 +798,9 @@ void UpdateService::send(const httplib::Request &request, httplib::Response &res
     }
     if (length == 0) {
         response.set_content(std::string(), answer.type);
+        // Logged at once: an empty body has no provider to end.
+        std::lock_guard<std::mutex> lock(m_logMutex);
+        logLine("# sent 0 " + QByteArray::fromStdString(request.target));
         return;
     }
 

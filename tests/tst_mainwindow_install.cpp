@@ -45,8 +45,10 @@ const QString backupPattern = QStringLiteral("[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0
 struct Site
 {
     TestWorkspace ws;
-    QTemporaryDir catalogue;
-    std::unique_ptr<ServiceFixture> service;
+    // One service for every run of the program, with the demo catalogue
+    // made afresh for each.
+    ServiceFixture *service = &ServiceFixture::shared();
+    QDir catalogue { service->root() };
     FtpFixture ftp { QStringLiteral("drumelfask"), QStringLiteral("vilta") };
     std::unique_ptr<FatCard> fat; // the card as a FAT32 image, when asked for
 
@@ -57,10 +59,9 @@ struct Site
             if (!fat->mount(ws.filePath(QStringLiteral("card"))))
                 return false;
         }
-        if (!ServiceFixture::makeDemoCatalogue(catalogue.path()))
+        if (!service->startShared() || !ServiceFixture::makeDemoCatalogue(catalogue.path()))
             return false;
-        service = std::make_unique<ServiceFixture>(catalogue.path());
-        if (!service->start() || !ftp.start() || !ftp.makeDir(QStringLiteral("varnohub/log/versione")))
+        if (!ftp.start() || !ftp.makeDir(QStringLiteral("varnohub/log/versione")))
             return false;
         ws.writeFile(QStringLiteral("customize_update.ini"),
                      "[personalizzazioni]\nupdate_pc=" + QByteArray::number(updatePc)

@@ -8,7 +8,9 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
+#include <QTcpSocket>
 
 namespace {
 
@@ -131,6 +133,30 @@ bool ServiceFixture::startShared()
                                                                  : QFile::remove(entry.filePath());
         if (!removed)
             return false;
+    }
+    // One request without a catalogue: the service reads the next one as a
+    // new catalogue, whose "first K" rules count afresh even when the next
+    // user writes the same text as the last.
+    if (m_process.state() == QProcess::Running) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, m_port);
+        if (socket.waitForConnected(5000)) {
+            socket.write("GET /files/varnohub/ HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+            const QDeadlineTimer answered(5000);
+            while (socket.state() == QAbstractSocket::ConnectedState && !answered.hasExpired())
+                socket.waitForReadyRead(int(qMax<qint64>(1, answered.remainingTime())));
+        }
+    }
+    // An answer still going out to the last user (a stalled one ends when
+    // its client has gone) is logged when it ends: waited for, so that it
+    // lands in the last user's log, not in the next one's.
+    const QDeadlineTimer settle(3000);
+    while (m_process.state() == QProcess::Running && !settle.hasExpired()) {
+        const QStringList lines = logLines();
+        const qsizetype answers = lines.filter(QRegularExpression(QStringLiteral("^[^#]"))).size();
+        if (lines.filter(QRegularExpression(QStringLiteral("^# sent "))).size() >= answers)
+            break;
+        TestSystem::waitForEnd(m_process, 20);
     }
     clearLog();
     return m_process.state() == QProcess::Running || start();
