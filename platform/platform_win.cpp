@@ -6,7 +6,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QMutex>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QStorageInfo>
 
@@ -330,9 +332,28 @@ bool readFromDevice(const QString &path, const std::function<bool(const char *, 
     if (!file.valid())
         return false;
     constexpr DWORD Chunk = 1024 * 1024;
-    std::unique_ptr<void, PageMemory> memory(VirtualAlloc(nullptr, Chunk, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    // Buffers are kept for the next read back: fresh pages would be mapped
+    // and zeroed for every file, which costs more than reading a small file.
+    // No more are kept than reads ran at once; they last as long as the
+    // process (the list is never destroyed, so no exit order can matter).
+    static QMutex keptMutex;
+    static auto *kept = new std::vector<void *>;
+    std::unique_ptr<void, PageMemory> memory;
+    {
+        QMutexLocker lock(&keptMutex);
+        if (!kept->empty()) {
+            memory.reset(kept->back());
+            kept->pop_back();
+        }
+    }
+    if (!memory)
+        memory.reset(VirtualAlloc(nullptr, Chunk, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     if (!memory)
         return false;
+    const auto giveBack = qScopeGuard([&memory] {
+        QMutexLocker lock(&keptMutex);
+        kept->push_back(memory.release());
+    });
     char *const buffer = static_cast<char *>(memory.get());
     bool first = true;
     for (;;) {

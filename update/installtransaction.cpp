@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <vector>
 
 Q_LOGGING_CATEGORY(lcInstall, "update_hub.install")
@@ -203,15 +204,21 @@ bool checksum(const QString &path, bool fromDevice, quint64 *size, quint32 *crc)
     if (fromDevice) {
         ok = Platform::readFromDevice(path, add);
     } else {
+        // One buffer for the whole file, small enough to come from the heap:
+        // a fresh block per chunk would be mapped and zeroed each time.
         QFile file(path);
-        ok = file.open(QIODevice::ReadOnly);
+        ok = file.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+        constexpr qint64 Chunk = 256 * 1024;
+        std::unique_ptr<char[]> buffer;
+        if (ok)
+            buffer.reset(new char[Chunk]);
         while (ok) {
-            const QByteArray chunk = file.read(1 << 20);
-            if (chunk.isEmpty()) {
-                ok = file.error() == QFileDevice::NoError;
+            const qint64 got = file.read(buffer.get(), Chunk);
+            if (got <= 0) {
+                ok = got == 0 && file.error() == QFileDevice::NoError;
                 break;
             }
-            add(chunk.constData(), chunk.size());
+            add(buffer.get(), got);
         }
     }
     *size = total;
