@@ -182,7 +182,6 @@ private:
     bool userInputAllowed = false;
     QPointer<QNetworkReply> activeReply;
     qint64 progressBase = 0; // bytes a resumed transfer already had
-    bool lineDrops = false; // a download was cut off by the other side
     QString proxyUser;
     QString proxySecret;
     bool proxyLoginRefused = false; // Cancel in the proxy's login: no retry
