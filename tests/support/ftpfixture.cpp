@@ -66,41 +66,43 @@ bool FtpFixture::start()
         return false;
     // The free port can be taken by someone else between probe and start: try again.
     for (int attempt = 0; attempt < 3; ++attempt) {
-        if (startOnce())
+        const QString failure = startOnce();
+        if (failure.isEmpty())
             return true;
+        qWarning("the FTP server did not start (attempt %d): %s", attempt + 1, qPrintable(failure));
         stop();
     }
     return false;
 }
 
-bool FtpFixture::startOnce()
+QString FtpFixture::startOnce()
 {
     m_port = freeLoopbackPort();
     if (m_port == 0)
-        return false;
+        return QStringLiteral("no free loopback port");
     QFile::remove(stopFile());
     // Under Wine the server runs through the machine's shell, not as a
     // child of this process: Wine can neither end a Linux program nor see
     // it end, and a QProcess left waiting on one outlives the test.
     if (!m_process.start(interpreter,
                          { serverScript, QString::number(m_port), m_user, m_password, m_root.path(), stopFile() }))
-        return false;
+        return QStringLiteral("%1 could not be started").arg(interpreter);
 
     // Ready once a client receives the "220" greeting.
-    const QDeadlineTimer deadline(20000);
+    const QDeadlineTimer deadline(30000);
     while (!deadline.hasExpired()) {
-        if (!m_process.isRunning()) // the port was taken, or the module is missing
-            return false;
+        if (!m_process.isRunning())
+            return QStringLiteral("the server ended (port %1 taken, or the module missing)").arg(m_port);
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(m_port));
         if (socket.waitForConnected(500) && socket.waitForReadyRead(2000)
             && socket.readAll().startsWith("220")) {
             socket.disconnectFromHost();
-            return true;
+            return QString();
         }
         QThread::msleep(100);
     }
-    return false;
+    return QStringLiteral("no greeting on port %1 within 30 s").arg(m_port);
 }
 
 QString FtpFixture::stopFile() const

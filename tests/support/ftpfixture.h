@@ -36,7 +36,8 @@ public:
     QStringList fileNames(const QString &relative) const;
 
 private:
-    bool startOnce();
+    /// One start; empty when it greets, else what went wrong.
+    QString startOnce();
     QString stopFile() const;
 
     QString m_user;

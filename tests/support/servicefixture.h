@@ -69,6 +69,8 @@ public:
                                    const QByteArray &extraLines = QByteArray());
 
 private:
+    /// One start; empty when it listens, else what went wrong.
+    QString startOnce(const QStringList &extraArguments);
     QStringList logLines() const;
 
     std::unique_ptr<QTemporaryDir> m_ownedRoot;
