@@ -50,17 +50,18 @@ bool ServiceFixture::start(const QStringList &extraArguments)
     // Under Wine on a loaded machine the first start of a Windows program can
     // outlast a time limit (its libraries are read afresh): one more try.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const QString failure = startOnce(extraArguments);
+        bool timedOut = false;
+        const QString failure = startOnce(extraArguments, &timedOut);
         if (failure.isEmpty())
             return true;
         qWarning("the reference service did not start (attempt %d): %s", attempt + 1, qPrintable(failure));
-        if (failure.startsWith(QLatin1String("ended")))
-            break; // it refused its arguments: a second start would too
+        if (!timedOut)
+            break; // it refused its arguments, or cannot run here: a second start would too
     }
     return false;
 }
 
-QString ServiceFixture::startOnce(const QStringList &extraArguments)
+QString ServiceFixture::startOnce(const QStringList &extraArguments, bool *timedOut)
 {
     stop();
     if (serviceProgram.isEmpty() || !m_logDir.isValid() || (m_ownedRoot && !m_ownedRoot->isValid()))
@@ -80,6 +81,7 @@ QString ServiceFixture::startOnce(const QStringList &extraArguments)
                         + extraArguments);
     if (!m_process.waitForStarted(30000)) {
         const QString error = m_process.errorString();
+        *timedOut = m_process.error() == QProcess::Timedout;
         stop();
         return QStringLiteral("no process: ") + error;
     }
@@ -104,6 +106,7 @@ QString ServiceFixture::startOnce(const QStringList &extraArguments)
         const QString failure = ended
             ? QStringLiteral("ended with exit code %1").arg(m_process.exitCode())
             : QStringLiteral("no port within 30 s (port file: \"%1\")").arg(QString::fromLatin1(line));
+        *timedOut = !ended;
         stop();
         return failure;
     }

@@ -69,8 +69,9 @@ public:
                                    const QByteArray &extraLines = QByteArray());
 
 private:
-    /// One start; empty when it listens, else what went wrong.
-    QString startOnce(const QStringList &extraArguments);
+    /// One start; empty when it listens, else what went wrong (timedOut
+    /// tells whether it only ran out of time).
+    QString startOnce(const QStringList &extraArguments, bool *timedOut);
     QStringList logLines() const;
 
     std::unique_ptr<QTemporaryDir> m_ownedRoot;
